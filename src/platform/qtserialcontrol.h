@@ -1,0 +1,31 @@
+#pragma once
+
+#include "serialcontrol.h"
+
+#include <QSerialPort>
+
+// The serial control over QSerialPort. COM<n> maps to a device as portDevicePath() says.
+class QtSerialControl : public SerialControl {
+    Q_OBJECT
+public:
+    explicit QtSerialControl(QObject* parent = nullptr);
+
+    bool setPortNumber(int portNumber) override;
+    bool setSettings(const QString& settings) override;
+    bool setInputLength(int length) override;
+    bool setReceiveThreshold(int threshold) override;
+
+    bool isOpen() const override;
+    bool open() override;
+    bool close() override;
+    bool write(const QByteArray& bytes) override;
+    QByteArray readAll() override;
+
+private:
+    void onError(QSerialPort::SerialPortError error);
+
+    QSerialPort port_;
+    int portNumber_ = 0;
+    LineSettings settings_{9600, 'N', 8, 1};
+    int inputLength_ = 0;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+// The switcher's reply texts, as the decoder reads them and the simulator writes them.
+namespace reply {
+inline constexpr char kRouteMark = 's';
+inline const QString kLineBreak = QStringLiteral("\r\n");
+inline const QString kEdidMark = QStringLiteral("EE");
+inline const QString kAck = QStringLiteral("Ack");
+inline const QString kEdm = QStringLiteral("edm");
+// A single character cannot carry mode 10; the character after '9' does.
+inline constexpr char kEdidModeTenDigit = ':';
+
+// "s" output-digit input-digit; input is 1..4 and travels as 0..3.
+QByteArray route(int output, int input);
+// CR LF and one "s" output-digit input-digit group per output, in output order.
+QByteArray status(const std::array<int, 4>& inputOfOutput);
+QByteArray edid(int mode);
+QByteArray ack();
+} // namespace reply
