@@ -1,0 +1,156 @@
+#include "platform/portnames.h"
+#include "platform/pseudoterminal.h"
+#include "platform/qtserialcontrol.h"
+#include "protocol/replyintake.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+using namespace std::chrono_literals;
+
+// The real port over a pseudo-terminal linked as ./COM1, this process playing the switcher.
+class QtSerialControlTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void portDevicePath_prefersTheLocalLink();
+    void open_linkedPty_writesExactBytesInOrder();
+    void open_missingPort_fails();
+    void open_portAlreadyOpen_failsForTheSecondControl();
+    void write_onClosedPort_fails();
+    void open_discardsInputThatArrivedBefore();
+    void received_pacedStatusReply_isOneChunkAfterTheSettleWait();
+    void hangUp_closesThePortOnceAndReportsDeviceLost();
+
+private:
+    QTemporaryDir* dir_ = nullptr;
+    QString previous_;
+    PseudoTerminal* pty_ = nullptr;
+};
+
+void QtSerialControlTest::init()
+{
+    previous_ = QDir::currentPath();
+    dir_ = new QTemporaryDir;
+    QVERIFY(QDir::setCurrent(dir_->path()));
+    pty_ = new PseudoTerminal;
+    QVERIFY(pty_->open());
+    QVERIFY(pty_->linkAs(QDir::current().absoluteFilePath(QStringLiteral("COM1"))));
+}
+
+void QtSerialControlTest::cleanup()
+{
+    delete pty_;
+    pty_ = nullptr;
+    QDir::setCurrent(previous_);
+    delete dir_;
+    dir_ = nullptr;
+}
+
+void QtSerialControlTest::portDevicePath_prefersTheLocalLink()
+{
+    QCOMPARE(portDevicePath(1), pty_->slavePath());
+    QCOMPARE(portDevicePath(7), QStringLiteral("/dev/ttyS6"));
+    QCOMPARE(portLabel(10), QStringLiteral("COM10"));
+}
+
+void QtSerialControlTest::open_linkedPty_writesExactBytesInOrder()
+{
+    QtSerialControl serial;
+    QVERIFY(serial.setSettings(QStringLiteral("9600,N,8,1")));
+    QVERIFY(serial.setPortNumber(1));
+    QVERIFY(serial.open());
+    QVERIFY(serial.isOpen());
+    QVERIFY(!serial.setPortNumber(2)); // only while closed
+
+    // Bytes a text line would translate or drop: CR, LF, NUL, XON/XOFF, 0xFF.
+    const QByteArray frame = QByteArray::fromHex("0555190d0a0011130aff77");
+    QVERIFY(serial.write(frame));
+    QCOMPARE(pty_->read(2s, frame.size()).toHex(' '), frame.toHex(' '));
+    QVERIFY(serial.close());
+    QVERIFY(!serial.isOpen());
+}
+
+void QtSerialControlTest::open_missingPort_fails()
+{
+    QtSerialControl serial;
+    QVERIFY(serial.setPortNumber(2)); // no ./COM2 here; /dev/ttyS1 as fallback
+    QFile::link(QStringLiteral("/nonexistent/tty"), QStringLiteral("COM2")); // dangling link
+    QVERIFY(!serial.open());
+    QVERIFY(!serial.isOpen());
+}
+
+void QtSerialControlTest::open_portAlreadyOpen_failsForTheSecondControl()
+{
+    QtSerialControl first;
+    QtSerialControl second;
+    first.setPortNumber(1);
+    second.setPortNumber(1);
+    QVERIFY(first.open());
+    QVERIFY(!second.open());
+    QVERIFY(!second.isOpen());
+    QVERIFY(first.write("s"));
+    QCOMPARE(pty_->read(2s), QByteArray("s"));
+    QVERIFY(!first.open()); // opening an open port fails, it does not reopen
+}
+
+void QtSerialControlTest::write_onClosedPort_fails()
+{
+    QtSerialControl serial;
+    serial.setPortNumber(1);
+    QVERIFY(!serial.write("x"));
+    QVERIFY(serial.readAll().isEmpty());
+}
+
+void QtSerialControlTest::open_discardsInputThatArrivedBefore()
+{
+    QVERIFY(pty_->write("stale"));
+    QtSerialControl serial;
+    serial.setPortNumber(1);
+    QSignalSpy received(&serial, &SerialControl::received);
+    QVERIFY(serial.open());
+    QVERIFY(pty_->write("new"));
+    QByteArray got;
+    QTRY_VERIFY((got += serial.readAll()).size() >= 3);
+    QCOMPARE(got, QByteArray("new"));
+    QVERIFY(received.size() >= 1);
+}
+
+void QtSerialControlTest::received_pacedStatusReply_isOneChunkAfterTheSettleWait()
+{
+    QtSerialControl serial;
+    serial.setPortNumber(1);
+    QVERIFY(serial.open());
+    ReplyIntake intake(serial);
+    QSignalSpy texts(&intake, &ReplyIntake::replyText);
+    const QByteArray status = QByteArray::fromHex("0d0a733130733231733332733433");
+    // Paced from another thread so this one keeps its event loop, as the panel does.
+    std::thread line([&] { pty_->write(status, PseudoTerminal::kByteTime9600); });
+    QTRY_COMPARE(texts.size(), 1);
+    line.join();
+    QCOMPARE(texts[0][0].toString(), QString::fromLatin1(status));
+}
+
+void QtSerialControlTest::hangUp_closesThePortOnceAndReportsDeviceLost()
+{
+    QtSerialControl serial;
+    serial.setPortNumber(1);
+    QVERIFY(serial.open());
+    QSignalSpy lost(&serial, &SerialControl::deviceLost);
+    pty_->closeSlave();
+    pty_->closeMaster();
+    QTRY_COMPARE(lost.size(), 1);
+    QVERIFY(!serial.isOpen());
+    QTest::qWait(100); // a storm of errors would show as more signals
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!serial.write("x"));
+}
+
+QTEST_GUILESS_MAIN(QtSerialControlTest)
+#include "tst_qtserialcontrol.moc"
