@@ -53,6 +53,7 @@ private slots:
     void decoder_silentAndFreeText_data();
     void decoder_silentAndFreeText();
     void decoder_replyBuildersRoundTrip();
+    void decoder_repliesSplitAtEveryPosition_neverLightAWrongLamp();
 
     void intake_bytesWithinTheSettleWindow_areOneText();
     void intake_bytesAfterTheWindow_areTheNextText();
@@ -265,6 +266,29 @@ void ProtocolTest::decoder_replyBuildersRoundTrip()
     for (int mode = 0; mode < kEdidModeCount; ++mode)
         QCOMPARE(decodeReply(text(reply::edid(mode))).last(), E::edidSelection(mode));
     QCOMPARE(decodeReply(text(reply::ack())), Effects{});
+}
+
+void ProtocolTest::decoder_repliesSplitAtEveryPosition_neverLightAWrongLamp()
+{
+    // A reply cut in two by a late byte is decoded as two texts; neither may claim a route the
+    // switcher did not report.
+    const std::array<int, 4> routing{2, 4, 1, 3};
+    const QList<QByteArray> replies{reply::status(routing), reply::route(3, 1), reply::edid(7),
+                                    reply::ack()};
+    for (const QByteArray& whole : replies) {
+        for (qsizetype cut = 1; cut < whole.size(); ++cut) {
+            for (const QByteArray& part : {whole.left(cut), whole.mid(cut)}) {
+                for (const ReplyEffect& effect : decodeReply(text(part))) {
+                    if (effect.kind == E::Kind::Lamp) {
+                        QCOMPARE(effect.input,
+                                 routing[static_cast<std::size_t>(effect.output - 1)]);
+                    }
+                    if (effect.kind == E::Kind::EdidSelection)
+                        QFAIL(qPrintable("split EDID reply selected a mode: " + part.toHex()));
+                }
+            }
+        }
+    }
 }
 
 void ProtocolTest::intake_bytesWithinTheSettleWindow_areOneText()
