@@ -23,6 +23,7 @@ private slots:
     void open_linkedPty_writesExactBytesInOrder();
     void open_missingPort_fails();
     void open_portAlreadyOpen_failsForTheSecondControl();
+    void open_somethingThatIsNotASerialDevice_fails();
     void write_onClosedPort_fails();
     void open_discardsInputThatArrivedBefore();
     void received_pacedStatusReply_isOneChunkAfterTheSettleWait();
@@ -98,6 +99,22 @@ void QtSerialControlTest::open_portAlreadyOpen_failsForTheSecondControl()
     QVERIFY(first.write("s"));
     QCOMPARE(pty_->read(2s), QByteArray("s"));
     QVERIFY(!first.open()); // opening an open port fails, it does not reopen
+}
+
+void QtSerialControlTest::open_somethingThatIsNotASerialDevice_fails()
+{
+    // What an operator gets from a link to the wrong file, or to a device they may not use.
+    QFile plain(QStringLiteral("notatty"));
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(QFile::link(QStringLiteral("notatty"), QStringLiteral("COM4")));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("COM5")));
+    for (const int port : {4, 5}) {
+        QtSerialControl serial;
+        QVERIFY(serial.setPortNumber(port));
+        QVERIFY2(!serial.open(), qPrintable(portDevicePath(port)));
+        QVERIFY(!serial.isOpen());
+    }
 }
 
 void QtSerialControlTest::write_onClosedPort_fails()
