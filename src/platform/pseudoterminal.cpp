@@ -1,6 +1,7 @@
 #include "pseudoterminal.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -45,7 +46,8 @@ bool PseudoTerminal::linkAs(const QString& linkPath)
 
 void PseudoTerminal::unlink()
 {
-    if (!linkPath_.isEmpty())
+    // Another process may have put its own link there since: leave that one alone.
+    if (!linkPath_.isEmpty() && QFileInfo(linkPath_).symLinkTarget() == slavePath_)
         ::unlink(linkPath_.toLocal8Bit().constData());
     linkPath_.clear();
 }

@@ -20,6 +20,7 @@ public:
     bool open();
     bool isOpen() const { return master_ >= 0; }
     int masterFd() const { return master_; }
+    int slaveFd() const { return slave_; }
     QString slavePath() const { return slavePath_; }
 
     // A symbolic link at linkPath to the slave device; removed by unlink() and the destructor.

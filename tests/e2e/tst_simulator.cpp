@@ -1,0 +1,449 @@
+// The real matrix-sim program over a pseudo-terminal, opened by the panel's own serial control
+// and read through the panel's reply intake.
+
+#include "platform/qtserialcontrol.h"
+#include "protocol/commandframe.h"
+#include "protocol/replyintake.h"
+#include "replyshaper.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kStartTimeoutMs = 5000;
+constexpr int kReplyTimeoutMs = 3000;
+
+// The simulator as a child process with its link in dir; stopped and its link removed when this
+// goes out of scope, whatever the test did.
+class SimProcess {
+public:
+    SimProcess(const QString& dir, int port, QStringList arguments) : link_(linkIn(dir, port))
+    {
+        arguments << QStringLiteral("--dir") << dir << QStringLiteral("--port")
+                  << QString::number(port);
+        process_.setProgram(QStringLiteral(MATRIX_SIM_PATH));
+        process_.setArguments(arguments);
+        process_.start();
+    }
+
+    ~SimProcess()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+            if (!process_.waitForFinished(3000))
+                process_.kill();
+            process_.waitForFinished(3000);
+        }
+        // Only a simulator's link: a test may have put something else there on purpose.
+        if (QFileInfo(link_).symLinkTarget().startsWith(QStringLiteral("/dev/pts/")))
+            QFile::remove(link_);
+    }
+
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    static QString linkIn(const QString& dir, int port)
+    {
+        return QDir(dir).absoluteFilePath(QStringLiteral("COM%1").arg(port));
+    }
+
+    bool waitForLink()
+    {
+        return QTest::qWaitFor([this] { return QFileInfo(link_).isSymLink(); }, kStartTimeoutMs);
+    }
+
+    // Everything the program printed so far.
+    QString output()
+    {
+        out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
+        return out_;
+    }
+
+    bool waitForOutput(const QString& text, int timeoutMs = kReplyTimeoutMs)
+    {
+        return QTest::qWaitFor([&] { return output().contains(text); }, timeoutMs);
+    }
+
+    QString link() const { return link_; }
+    QProcess& process() { return process_; }
+
+private:
+    QString link_;
+    QProcess process_;
+    QString out_;
+};
+
+// Processor time the process has used, in clock ticks.
+long cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLong() + fields.value(12).toLong(); // utime, stime
+}
+
+// The panel's end of the line: its serial control and reply intake, with what they delivered.
+class PanelEnd {
+public:
+    explicit PanelEnd(int port)
+    {
+        serial.setPortNumber(port);
+        QObject::connect(&serial, &SerialControl::received, &serial,
+                         [this] { notifiedAtUs << clock.nsecsElapsed() / 1000; });
+        QObject::connect(&intake, &ReplyIntake::replyText, &intake,
+                         [this](const QString& text) { texts << text; });
+        clock.start();
+    }
+
+    // Runs a real event loop (QTest::qWait sleeps in 10 ms steps, which would blur arrival
+    // times and the settle wait) until `done` holds after a reply text, or the timeout.
+    bool waitFor(const std::function<bool()>& done, int timeoutMs = kReplyTimeoutMs)
+    {
+        if (done())
+            return true;
+        QEventLoop loop;
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        QObject::connect(&intake, &ReplyIntake::replyText, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        loop.exec();
+        return done();
+    }
+
+    bool waitForTexts(qsizetype count, int timeoutMs = kReplyTimeoutMs)
+    {
+        return waitFor([&] { return texts.size() >= count; }, timeoutMs);
+    }
+
+    QtSerialControl serial;
+    ReplyIntake intake{serial};
+    QStringList texts;
+    QElapsedTimer clock;
+    QList<qint64> notifiedAtUs;
+};
+
+} // namespace
+
+class TestSimulator : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        previousDir_ = QDir::currentPath();
+        // The serial control opens ./COM<n> of the working directory.
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(previousDir_);
+        dir_.reset();
+    }
+
+    void statusQuery_pacedReply_arrivesInPiecesAndIsReadAsOneText()
+    {
+        SimProcess sim(dir_->path(), 1, {"--routes", "2413"});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+
+        panel.clock.restart();
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitForTexts(1));
+        const QList<qint64> arrivals = panel.notifiedAtUs;
+        // A frame answered after it fences off any late bytes of the first reply.
+        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
+        QVERIFY(panel.waitForTexts(2));
+
+        QCOMPARE(panel.texts, (QStringList{"\r\ns11s23s30s42", "Ack"}));
+        const qint64 spreadUs = arrivals.last() - arrivals.first();
+        qInfo("status reply: 14 bytes in %lld notifications spread over %.1f ms, first byte "
+              "%.1f ms after the write",
+              static_cast<long long>(arrivals.size()), spreadUs / 1000.0,
+              arrivals.first() / 1000.0);
+        QVERIFY2(arrivals.size() >= 2, "the reply came in one piece: was it paced?");
+        QVERIFY2(spreadUs >= 10'000, "the reply was not paced like a 9600-baud line");
+    }
+
+    void splitReply_gapDecidesWhetherThePanelReadsOneTextOrTwo_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addRow("gap 10 ms, within the settle wait")
+            << 10 << QStringList{"\r\ns10s20s30s40", "Ack"};
+        QTest::addRow("gap 60 ms, beyond the settle wait")
+            << 60 << QStringList{"\r\ns10s2", "0s30s40", "A", "ck"};
+    }
+
+    void splitReply_gapDecidesWhetherThePanelReadsOneTextOrTwo()
+    {
+        QFETCH(int, gapMs);
+        QFETCH(QStringList, expected);
+        // Unpaced, so that only the gap separates the halves.
+        SimProcess sim(dir_->path(), 1, {"--no-pacing", "--split-gap", QString::number(gapMs)});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitFor([&] { return panel.texts.join(QString()).size() >= 14; }));
+        // The answer to a second frame fences off any late half of the first.
+        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
+        QVERIFY(panel.waitFor([&] { return panel.texts.join(QString()).endsWith("Ack"); }));
+        QCOMPARE(panel.texts, expected);
+    }
+
+    void faultOptions_shapeWhatThePanelReads_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("noise") << QStringList{"--noise"}
+                               << QString::fromLatin1(kNoiseBytes + QByteArray("s22"));
+        QTest::addRow("high bit") << QStringList{"--high-bit"} << QString();
+        QTest::addRow("noise and high bit, split within the wait")
+            << QStringList{"--noise", "--high-bit", "--split-gap", "5"} << QString();
+    }
+
+    void faultOptions_shapeWhatThePanelReads()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, expected);
+        SimProcess sim(dir_->path(), 1, options);
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+
+        QVERIFY(panel.serial.write(buttonCommandFrame(10)));
+        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
+        QVERIFY(panel.waitForTexts(2));
+        QCOMPARE(panel.texts.first(), expected);
+    }
+
+    void delayedReply_arrivesNoSoonerThanTheDelay()
+    {
+        SimProcess sim(dir_->path(), 1, {"--delay", "200"});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+        panel.clock.restart();
+        QVERIFY(panel.serial.write(buttonCommandFrame(10)));
+        QVERIFY(panel.waitForTexts(1));
+        QCOMPARE(panel.texts, QStringList{"s22"});
+        QVERIFY2(panel.notifiedAtUs.first() >= 200'000,
+                 qPrintable(QString::number(panel.notifiedAtUs.first())));
+    }
+
+    void silentSimulator_logsTheFrameAndAnswersNothing()
+    {
+        SimProcess sim(dir_->path(), 1, {"--silent"});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+        QSignalSpy received(&panel.serial, &SerialControl::received);
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(sim.waitForOutput(QStringLiteral("-- no answer (silent)")));
+        // An answer would have followed the log line within a few milliseconds.
+        QTest::qWait(100);
+        QCOMPARE(received.count(), 0);
+    }
+
+    void frameSplitAcrossReadsAfterGarbage_isAnsweredAndLogged()
+    {
+        SimProcess sim(dir_->path(), 3, {});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(3);
+        QVERIFY(panel.serial.open());
+
+        QVERIFY(panel.serial.write(QByteArray("xy") + buttonCommandFrame(10).left(2)));
+        // The simulator has read the first piece once it has skipped the garbage.
+        QVERIFY(sim.waitForOutput(QStringLiteral("?? 78 79  no frame, skipped")));
+        QVERIFY(panel.serial.write(buttonCommandFrame(10).mid(2)));
+        QVERIFY(panel.waitForTexts(1));
+        QCOMPARE(panel.texts, QStringList{"s22"});
+
+        QVERIFY(sim.waitForOutput(QStringLiteral("panel: HDMI Out2 -> HDMI In 3\n")));
+        const QString out = sim.output();
+        const QRegularExpression frame(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} <- 05 55 19 59 77  button B input 3$"),
+            QRegularExpression::MultilineOption);
+        const QRegularExpression reply(
+            QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} -> 73 32 32  \"s22\"  panel: HDMI Out2 "
+                           "-> HDMI In 3$"),
+            QRegularExpression::MultilineOption);
+        QVERIFY2(out.contains(frame), qPrintable(out));
+        QVERIFY2(out.contains(reply), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("matrix-sim: COM3 -> /dev/pts/")), qPrintable(out));
+    }
+
+    void panelClosesAndReopens_simulatorIdlesAndServesTheNextOpen()
+    {
+        SimProcess sim(dir_->path(), 1, {"--routes", "1234"});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+        QVERIFY(panel.serial.write(buttonCommandFrame(inputButtonIndex(4, 1))));
+        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.serial.close());
+
+        // With no panel on the line the simulator must wait, not spin on a hung-up master.
+        const qint64 pid = sim.process().processId();
+        const long before = cpuTicks(pid);
+        QVERIFY(before >= 0);
+        QTest::qWait(500);
+        const long used = cpuTicks(pid) - before;
+        qInfo("simulator used %ld clock ticks in 500 ms with the port closed", used);
+        QVERIFY2(used <= 5, qPrintable(QString::number(used)));
+
+        QVERIFY(panel.serial.open());
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitForTexts(2));
+        QCOMPARE(panel.texts, (QStringList{"s40", "\r\ns10s21s32s40"}));
+    }
+
+    void panelDyingWithTheLineHeldExclusively_leavesItFreeForTheNextOpen()
+    {
+        SimProcess sim(dir_->path(), 1, {});
+        QVERIFY(sim.waitForLink());
+        const QByteArray link = sim.link().toLocal8Bit();
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            // Dies holding the line exclusively, as a crashed panel would.
+            const int fd = ::open(link.constData(), O_RDWR | O_NOCTTY);
+            if (fd >= 0)
+                ::ioctl(fd, TIOCEXCL);
+            ::_exit(fd >= 0 ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(sim.waitForOutput(QStringLiteral("-- line closed")));
+
+        // Only root may open a line in exclusive use: the flag must be gone.
+        const int fd = ::open(link.constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(fd >= 0);
+        int exclusive = -1;
+        const int got = ::ioctl(fd, TIOCGEXCL, &exclusive);
+        ::close(fd);
+        QCOMPARE(got, 0);
+        QCOMPARE(exclusive, 0);
+    }
+
+    void hangupAfterOneFrame_panelSeesDeviceLostOnceAndTheLinkGoes()
+    {
+        SimProcess sim(dir_->path(), 1, {"--hangup-after", "1"});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+        QSignalSpy lost(&panel.serial, &SerialControl::deviceLost);
+
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(lost.wait(kReplyTimeoutMs));
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!panel.serial.isOpen());
+        // The answer went out before the line went dead.
+        QCOMPARE(panel.texts, QStringList{"\r\ns10s20s30s40"});
+
+        QTRY_COMPARE_WITH_TIMEOUT(sim.process().state(), QProcess::NotRunning, kReplyTimeoutMs);
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
+        QVERIFY(!QFileInfo(sim.link()).isSymLink());
+        QVERIFY(sim.output().contains(QStringLiteral("-- hanging up after 1 frames")));
+        // A dead line keeps reporting errors; the panel's port must have said so only once.
+        QTest::qWait(200);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!panel.serial.write(statusQueryFrame()));
+    }
+
+    void stopSignal_removesTheLinkAndExitsCleanly_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addRow("SIGTERM") << int(SIGTERM);
+        QTest::addRow("SIGINT") << int(SIGINT);
+    }
+
+    void stopSignal_removesTheLinkAndExitsCleanly()
+    {
+        QFETCH(int, signalNumber);
+        SimProcess sim(dir_->path(), 2, {});
+        QVERIFY(sim.waitForLink());
+        QVERIFY(QFileInfo(sim.link()).symLinkTarget().startsWith(QStringLiteral("/dev/pts/")));
+
+        ::kill(static_cast<pid_t>(sim.process().processId()), signalNumber);
+        QVERIFY(sim.process().waitForFinished(kStartTimeoutMs));
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
+        QVERIFY(!QFileInfo(sim.link()).isSymLink());
+        QVERIFY(sim.output().contains(QStringLiteral("matrix-sim: removed COM2")));
+    }
+
+    void somethingElseAtTheLinkPath_isLeftAloneAndTheSimulatorRefuses_data()
+    {
+        QTest::addColumn<QString>("linkTarget"); // empty: a plain file
+        QTest::addRow("a plain file") << QString();
+        QTest::addRow("a link to an unplugged adapter") << QStringLiteral("/dev/ttyUSB97");
+        QTest::addRow("a link to another device") << QStringLiteral("/dev/null");
+    }
+
+    void somethingElseAtTheLinkPath_isLeftAloneAndTheSimulatorRefuses()
+    {
+        QFETCH(QString, linkTarget);
+        const QString path = SimProcess::linkIn(dir_->path(), 1);
+        if (linkTarget.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("mine");
+        } else {
+            QVERIFY(QFile::link(linkTarget, path));
+        }
+        SimProcess sim(dir_->path(), 1, {});
+        QVERIFY(sim.process().waitForFinished(kStartTimeoutMs));
+        QCOMPARE(sim.process().exitCode(), 1);
+        QVERIFY(QString::fromLocal8Bit(sim.process().readAllStandardError())
+                    .contains(QStringLiteral("not replacing it")));
+        if (linkTarget.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("mine"));
+        } else {
+            QCOMPARE(QFileInfo(path).symLinkTarget(), linkTarget);
+        }
+    }
+
+    void staleLinkFromAStoppedRun_isReplaced()
+    {
+        const QString path = SimProcess::linkIn(dir_->path(), 1);
+        QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-terminal"), path));
+        SimProcess sim(dir_->path(), 1, {});
+        QVERIFY(sim.waitForOutput(QStringLiteral("matrix-sim: COM1 -> /dev/pts/")));
+        QVERIFY(QFileInfo(path).exists());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitForTexts(1));
+        QCOMPARE(panel.texts, QStringList{"\r\ns10s20s30s40"});
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previousDir_;
+};
+
+QTEST_GUILESS_MAIN(TestSimulator)
+#include "tst_simulator.moc"

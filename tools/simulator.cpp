@@ -1,0 +1,234 @@
+#include "simulator.h"
+
+#include "trafficlog.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// Lets the panel's settle wait take the last answer before the line goes dead.
+constexpr std::chrono::milliseconds kHangupGrace{100};
+// How long to wait for room when the line's buffer is full.
+constexpr std::chrono::milliseconds kFullLineRetry{10};
+// How long to leave a line that reports an error before reading it again.
+constexpr std::chrono::milliseconds kReadRetry{200};
+
+bool isStaleLink(const QFileInfo& info)
+{
+    // A link into /dev/pts is a simulator's, live or left from a stopped run; any other file or
+    // link (an adapter's, even one unplugged) belongs to the user.
+    return info.isSymLink() && info.symLinkTarget().startsWith(QStringLiteral("/dev/pts/"));
+}
+
+} // namespace
+
+Simulator::Simulator(const SimOptions& options, Log log, QObject* parent)
+    : QObject(parent), options_(options), log_(std::move(log)),
+      model_(options.routes, options.edidMode)
+{
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer_, &QTimer::timeout, this, &Simulator::sendDue);
+    hangupTimer_.setSingleShot(true);
+    hangupTimer_.setInterval(kHangupGrace);
+    connect(&hangupTimer_, &QTimer::timeout, this, &Simulator::hangUp);
+    retryRead_.setSingleShot(true);
+    retryRead_.setInterval(kReadRetry);
+    connect(&retryRead_, &QTimer::timeout, this, [this] {
+        if (readable_)
+            readable_->setEnabled(true);
+    });
+}
+
+bool Simulator::start(QString& error)
+{
+    const QDir dir(options_.dir.isEmpty() ? QDir::currentPath() : options_.dir);
+    const QString link = dir.absoluteFilePath(QStringLiteral("COM%1").arg(options_.port));
+    const QFileInfo existing(link);
+    if ((existing.exists() || existing.isSymLink()) && !isStaleLink(existing)) {
+        error = QStringLiteral("%1 exists and is not a pseudo-terminal link; not replacing it")
+                    .arg(link);
+        return false;
+    }
+    if (!pty_.open()) {
+        error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    if (!pty_.linkAs(link)) {
+        error = QStringLiteral("cannot link %1: %2").arg(link, qt_error_string(errno));
+        return false;
+    }
+    // The pseudo-terminal keeps its own hold on the slave side, so the master never sees a
+    // hang-up while no panel has the port open, and the next open is served.
+    readable_ = std::make_unique<QSocketNotifier>(pty_.masterFd(), QSocketNotifier::Read);
+    connect(readable_.get(), &QSocketNotifier::activated, this, &Simulator::readLine);
+
+    // Our hold on the slave would keep a crashed panel's exclusive-use flag alive, and every
+    // later open by a user other than root would fail: watch the panel's opens and closes.
+    openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (openWatch_ >= 0 &&
+        ::inotify_add_watch(openWatch_, pty_.slavePath().toLocal8Bit().constData(),
+                            IN_OPEN | IN_CLOSE) >= 0) {
+        openWatchNotifier_ = std::make_unique<QSocketNotifier>(openWatch_, QSocketNotifier::Read);
+        connect(openWatchNotifier_.get(), &QSocketNotifier::activated, this,
+                &Simulator::watchOpens);
+    }
+    return true;
+}
+
+Simulator::~Simulator()
+{
+    openWatchNotifier_.reset();
+    if (openWatch_ >= 0)
+        ::close(openWatch_);
+}
+
+void Simulator::watchOpens()
+{
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(openWatch_, buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            inotify_event event{};
+            std::memcpy(&event, buffer + at, sizeof event);
+            at += static_cast<ssize_t>(sizeof event + event.len);
+            if (event.mask & IN_OPEN) {
+                log_(QStringLiteral("-- line opened"));
+            } else if (event.mask & IN_CLOSE) {
+                ::ioctl(pty_.slaveFd(), TIOCNXCL);
+                log_(QStringLiteral("-- line closed"));
+            }
+        }
+    }
+}
+
+void Simulator::readLine()
+{
+    QByteArray bytes;
+    for (;;) {
+        char buffer[4096];
+        const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Should not happen while the slave is held; rest instead of spinning on it.
+            log_(QStringLiteral("!! line read failed: %1").arg(qt_error_string(errno)));
+            readable_->setEnabled(false);
+            retryRead_.start();
+        }
+        break;
+    }
+    if (bytes.isEmpty())
+        return;
+
+    const auto exchanges = model_.receive(bytes);
+    if (const QByteArray skipped = model_.takeSkipped(); !skipped.isEmpty())
+        log_(skippedLine(skipped));
+    const auto receivedAt = Clock::now();
+    for (const auto& exchange : exchanges) {
+        log_(frameLine(exchange.frame, exchange.meaning));
+        const auto chunks = shapeReply(exchange.reply, options_.faults);
+        if (chunks.isEmpty())
+            log_(QStringLiteral("-- no answer (silent)"));
+        for (qsizetype i = 0; i < chunks.size(); ++i)
+            queue_.push_back({chunks.at(i), receivedAt, i == 0 ? replyLine(chunks) : QString()});
+        if (options_.hangupAfter && ++framesAnswered_ >= *options_.hangupAfter) {
+            hangingUp_ = true;
+            readable_->setEnabled(false);
+            break; // frames after the last one are never answered
+        }
+    }
+    sendDue();
+}
+
+void Simulator::sendDue()
+{
+    while (!queue_.empty()) {
+        Pending& head = queue_.front();
+        const auto due = std::max(head.notBefore, lastWriteEnd_) + head.chunk.gapBefore;
+        const auto now = Clock::now();
+        if (due > now) {
+            sendTimer_.start(std::chrono::ceil<std::chrono::milliseconds>(due - now));
+            return;
+        }
+        if (!head.logLine.isEmpty())
+            log_(std::exchange(head.logLine, {}));
+        const qsizetype written = writePaced(head.chunk.bytes);
+        lastWriteEnd_ = Clock::now();
+        if (written < 0) {
+            log_(QStringLiteral("!! line write failed: %1").arg(qt_error_string(errno)));
+        } else if (written < head.chunk.bytes.size()) {
+            // Nobody drains the line: try the rest later rather than block the event loop.
+            head.chunk.bytes.remove(0, written);
+            head.chunk.gapBefore = {};
+            head.notBefore = lastWriteEnd_ + kFullLineRetry;
+            sendTimer_.start(kFullLineRetry);
+            return;
+        }
+        queue_.pop_front();
+        if (!queue_.empty()) {
+            // Let frames that came in meanwhile be read before the next answer goes out.
+            sendTimer_.start(0);
+            return;
+        }
+    }
+    if (hangingUp_)
+        hangupTimer_.start();
+}
+
+qsizetype Simulator::writePaced(const QByteArray& bytes)
+{
+    const auto byteTime =
+        options_.pacing ? PseudoTerminal::kByteTime9600 : std::chrono::microseconds{0};
+    const qsizetype step = options_.pacing ? 1 : bytes.size();
+    const auto start = Clock::now();
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        // Against the start time, so that sleep overshoot does not add up over a reply.
+        std::this_thread::sleep_until(start + done * byteTime);
+        const auto want = static_cast<size_t>(std::min(step, bytes.size() - done));
+        const ssize_t n = ::write(pty_.masterFd(), bytes.constData() + done, want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK ? done : -1;
+        done += n;
+    }
+    return done;
+}
+
+void Simulator::hangUp()
+{
+    if (!pty_.isOpen())
+        return;
+    log_(QStringLiteral("-- hanging up after %1 frames").arg(framesAnswered_));
+    stop();
+    emit hungUp();
+}
+
+void Simulator::stop()
+{
+    readable_.reset();
+    sendTimer_.stop();
+    retryRead_.stop();
+    hangupTimer_.stop();
+    pty_.unlink();
+    pty_.closeMaster();
+    pty_.closeSlave();
+}

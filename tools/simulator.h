@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/pseudoterminal.h"
+#include "replyshaper.h"
+#include "simoptions.h"
+#include "switchermodel.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+
+// The switcher on a pseudo-terminal: reads frames from the line, answers through the model,
+// paces and disturbs the answers as the options say.
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    using Log = std::function<void(const QString&)>;
+
+    Simulator(const SimOptions& options, Log log, QObject* parent = nullptr);
+    ~Simulator() override;
+
+    // Opens the line and links it; false and a message when that fails.
+    bool start(QString& error);
+    QString linkPath() const { return pty_.linkPath(); }
+    QString slavePath() const { return pty_.slavePath(); }
+    // Closes the line and removes the link.
+    void stop();
+
+signals:
+    // The line has been hung up on purpose and the link removed.
+    void hungUp();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Pending {
+        ReplyChunk chunk;
+        Clock::time_point notBefore;
+        QString logLine; // written when the chunk goes out; empty for a reply's second half
+    };
+
+    void readLine();
+    void watchOpens();
+    void sendDue();
+    // Writes as much as the line takes now, about 1.04 ms a byte when pacing; -1 on failure.
+    qsizetype writePaced(const QByteArray& bytes);
+    void hangUp();
+
+    SimOptions options_;
+    Log log_;
+    SwitcherModel model_;
+    PseudoTerminal pty_;
+    std::unique_ptr<QSocketNotifier> readable_;
+    int openWatch_ = -1;
+    std::unique_ptr<QSocketNotifier> openWatchNotifier_;
+    QTimer retryRead_;
+    QTimer sendTimer_;
+    QTimer hangupTimer_;
+    std::deque<Pending> queue_;
+    Clock::time_point lastWriteEnd_{};
+    int framesAnswered_ = 0;
+    bool hangingUp_ = false;
+};
