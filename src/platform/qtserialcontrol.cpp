@@ -36,6 +36,14 @@ bool QtSerialControl::setPortNumber(int portNumber)
     return true;
 }
 
+bool QtSerialControl::setDevicePath(const QString& path)
+{
+    if (port_.isOpen())
+        return false;
+    devicePath_ = path;
+    return true;
+}
+
 bool QtSerialControl::setSettings(const QString& settings)
 {
     return parseLineSettings(settings, settings_);
@@ -62,9 +70,9 @@ bool QtSerialControl::isOpen() const
 
 bool QtSerialControl::open()
 {
-    if (port_.isOpen() || portNumber_ < 1)
+    if (port_.isOpen() || (portNumber_ < 1 && devicePath_.isEmpty()))
         return false;
-    port_.setPortName(portDevicePath(portNumber_));
+    port_.setPortName(devicePath_.isEmpty() ? portDevicePath(portNumber_) : devicePath_);
     port_.setBaudRate(settings_.baud);
     port_.setParity(toQtParity(settings_.parity));
     port_.setDataBits(static_cast<QSerialPort::DataBits>(settings_.dataBits));

@@ -11,6 +11,8 @@ public:
     explicit QtSerialControl(QObject* parent = nullptr);
 
     bool setPortNumber(int portNumber) override;
+    // Opens this device instead of the one COM<n> maps to; empty restores the mapping.
+    bool setDevicePath(const QString& path);
     bool setSettings(const QString& settings) override;
     bool setInputLength(int length) override;
     bool setReceiveThreshold(int threshold) override;
@@ -26,6 +28,7 @@ private:
 
     QSerialPort port_;
     int portNumber_ = 0;
+    QString devicePath_;
     LineSettings settings_{9600, 'N', 8, 1};
     int inputLength_ = 0;
 };

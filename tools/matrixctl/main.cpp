@@ -1,0 +1,138 @@
+// matrixctl: the switcher from the command line, for scripts and automation.
+#include "ctlrequest.h"
+#include "ctlsession.h"
+#include "link/portchoice.h"
+#include "platform/portnames.h"
+#include "platform/qtserialcontrol.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM end a watch through the event loop rather than killing it mid-line.
+bool catchTerminationSignals()
+{
+    if (::pipe(signalPipe) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+void print(FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int finish(const ctl::Outcome& outcome)
+{
+    print(stdout, outcome.output);
+    if (!outcome.error.isEmpty())
+        print(stderr, QStringLiteral("matrixctl: %1\n").arg(outcome.error));
+    return outcome.exitCode;
+}
+
+std::optional<QByteArray> readPortFile()
+{
+    QFile file(kPortFileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+// "COM3 (/dev/ttyS2)" for messages; a device path stands for itself.
+QString describePort(const ctl::PortSpec& port)
+{
+    if (!port.devicePath.isEmpty())
+        return port.devicePath;
+    return QStringLiteral("%1 (%2)").arg(port.label(), portDevicePath(port.number));
+}
+
+int runDetect(QCoreApplication& app, const ctl::Request& request)
+{
+    ctl::Detector detector(
+        [](int portNumber) {
+            auto serial = std::make_unique<QtSerialControl>();
+            serial->setPortNumber(portNumber);
+            return std::unique_ptr<SerialControl>(std::move(serial));
+        },
+        request.timeout, request.json);
+    QObject::connect(&detector, &ctl::Detector::finished, &app, &QCoreApplication::quit);
+    detector.start();
+    if (!detector.isFinished())
+        app.exec();
+    return finish(detector.outcome());
+}
+
+int runOnPort(QCoreApplication& app, const ctl::Request& request)
+{
+    const ctl::PortSpec port = request.port ? *request.port : ctl::portFromFile(readPortFile());
+    QtSerialControl serial;
+    if (port.devicePath.isEmpty())
+        serial.setPortNumber(port.number);
+    else
+        serial.setDevicePath(port.devicePath);
+
+    ctl::Session session(serial, request, describePort(port));
+    QObject::connect(&session, &ctl::Session::printed, &app,
+                     [](const QString& lines) { print(stdout, lines); });
+    QObject::connect(&session, &ctl::Session::finished, &app, &QCoreApplication::quit);
+
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (request.command == ctl::Command::Watch) {
+        if (!catchTerminationSignals())
+            return finish({ctl::kPortFailed, {}, QStringLiteral("cannot catch signals")});
+        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &session,
+                         &ctl::Session::stop);
+    }
+    session.start();
+    if (!session.isFinished())
+        app.exec();
+    return finish(session.outcome());
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("matrixctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
+
+    // Every argument is checked before any port is touched.
+    const ctl::ParseResult parsed = ctl::parseCommandLine(QCoreApplication::arguments());
+    switch (parsed.kind) {
+    case ctl::ParseResult::Kind::Help:
+        print(stdout, parsed.text);
+        return ctl::kOk;
+    case ctl::ParseResult::Kind::Version:
+        print(stdout, QStringLiteral("matrixctl %1\n").arg(QStringLiteral(MATRIX_VERSION)));
+        return ctl::kOk;
+    case ctl::ParseResult::Kind::Error:
+        return finish({ctl::kBadArguments, {}, parsed.text});
+    case ctl::ParseResult::Kind::Run:
+        break;
+    }
+    if (parsed.request.command == ctl::Command::Detect)
+        return runDetect(app, parsed.request);
+    return runOnPort(app, parsed.request);
+}
