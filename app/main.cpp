@@ -1,7 +1,21 @@
+#include "platform/qtmessageboxes.h"
+#include "platform/qtserialcontrol.h"
+#include "window/form1.h"
+
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("matrix-panel"));
+
+    // The port outlives the window, which releases it on close.
+    QtSerialControl serial;
+    QtMessageBoxes boxes;
+    Form1 window(serial, boxes);
+    // A failure at start-up is reported before the window appears, so the box has no parent yet.
+    window.load();
+    boxes.setParent(&window);
+    window.show();
+    return app.exec();
 }

@@ -1,0 +1,242 @@
+// The message log keeps exactly what was appended and typed, and appends at the end only.
+#include "windowfixture.h"
+
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTextDocument>
+
+namespace {
+
+// A log over its own text box, outside any window.
+struct LooseLog {
+    QPlainTextEdit box;
+    MessageLog* log = new MessageLog(box);
+};
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+} // namespace
+
+class WindowMessageLogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void firstEntry_startsWithLineBreak();
+    void lineBreakThenEntry_leavesEmptyLine();
+    void freeTextAfterEntry_isGluedToItsLine();
+    void freeTextWithControlCharacters_isKeptExactly();
+    void emptyFreeText_leavesLogUnchanged();
+    void append_insertsAtTheEndOnly();
+    void selectAll_selectsWholeLogWithCaretAtEnd();
+    void clearButton_emptiesLogAndNextEntryStartsFresh();
+    void boxSettings_noUndoHiddenSelectionVerticalScrollOnly();
+
+    void typedText_isKeptAndNextAppendFollowsIt();
+    void backspaceAfterEnter_removesWholeLineBreak();
+    void typingOverSelectedLog_replacesIt();
+    void deletingInsideLog_removesThoseCharacters();
+    void wholeBoxTextReplaced_logFollows();
+};
+
+void WindowMessageLogTest::firstEntry_startsWithLineBreak()
+{
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
+    QCOMPARE(loose.log->text(), QStringLiteral("\r\nHDMI Out1 -> HDMI In 1"));
+    QCOMPARE(loose.box.document()->blockCount(), 2);
+}
+
+void WindowMessageLogTest::lineBreakThenEntry_leavesEmptyLine()
+{
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("a"));
+    loose.log->appendLineBreak();
+    loose.log->appendEntry(QStringLiteral("b"));
+    QCOMPARE(loose.log->text(), QStringLiteral("\r\na\r\n\r\nb"));
+    QCOMPARE(loose.box.document()->blockCount(), 4);
+}
+
+void WindowMessageLogTest::freeTextAfterEntry_isGluedToItsLine()
+{
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
+    loose.log->appendText(QStringLiteral("abc"));
+    QCOMPARE(loose.log->text(), QStringLiteral("\r\nHDMI Out1 -> HDMI In 1abc"));
+    QCOMPARE(loose.box.document()->lastBlock().text(), QStringLiteral("HDMI Out1 -> HDMI In 1abc"));
+}
+
+void WindowMessageLogTest::freeTextWithControlCharacters_isKeptExactly()
+{
+    LooseLog loose;
+    const QString odd = QString::fromLatin1(QByteArray("x\r\ny\rz\nw\0v\x01\x1b\x7f\tend", 17));
+    QCOMPARE(odd.size(), 17);
+    loose.log->appendText(odd);
+    loose.log->appendText(odd);
+    QCOMPARE(loose.log->text(), odd + odd);
+    // One document character per log character, and no raw control character in the box.
+    const QString shown = loose.box.toPlainText();
+    QCOMPARE(shown.size(), 2 * odd.size());
+    QVERIFY(!shown.contains(QChar(u'\0')));
+    QVERIFY(!shown.contains(QChar(u'\r')));
+    QCOMPARE(loose.box.document()->blockCount(), 5);
+    QCOMPARE(displayToLog(logToDisplay(odd)), odd);
+}
+
+void WindowMessageLogTest::emptyFreeText_leavesLogUnchanged()
+{
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("m"));
+    QSignalSpy changes(loose.box.document(), &QTextDocument::contentsChange);
+    loose.log->appendText(QString());
+    QCOMPARE(loose.log->text(), QStringLiteral("\r\nm"));
+    QCOMPARE(changes.count(), 0);
+}
+
+void WindowMessageLogTest::append_insertsAtTheEndOnly()
+{
+    LooseLog loose;
+    for (int i = 0; i < 2000; ++i)
+        loose.log->appendEntry(QStringLiteral("HDMI Out3 -> HDMI In 2"));
+    const int before = int(loose.log->text().size());
+    QSignalSpy changes(loose.box.document(), &QTextDocument::contentsChange);
+
+    loose.log->appendEntry(QStringLiteral("EDID MIX"));
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(changes[0][0].toInt(), before); // at the old end
+    QCOMPARE(changes[0][1].toInt(), 0);      // nothing removed
+    QCOMPARE(changes[0][2].toInt(), 10);     // CR LF and the message
+    QVERIFY(loose.log->text().endsWith(QStringLiteral("\r\nEDID MIX")));
+    QCOMPARE(loose.log->text().size(), before + 10);
+}
+
+void WindowMessageLogTest::selectAll_selectsWholeLogWithCaretAtEnd()
+{
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("one"));
+    loose.log->appendText(QStringLiteral("\r\ntwo\r"));
+    loose.log->selectAll();
+    const QTextCursor cursor = loose.box.textCursor();
+    QCOMPARE(cursor.selectionStart(), 0);
+    QCOMPARE(cursor.selectionEnd(), int(loose.log->text().size()));
+    QCOMPARE(cursor.position(), int(loose.log->text().size()));
+    QCOMPARE(displayToLog(cursor.selectedText()), loose.log->text());
+}
+
+void WindowMessageLogTest::clearButton_emptiesLogAndNextEntryStartsFresh()
+{
+    Panel panel;
+    Form1& form = panel.startShown();
+    QPushButton* clear = panel.button(QStringLiteral("Command2"));
+    panel.click(clear);
+    QCOMPARE(form.messageLog().text(), QString());
+
+    form.messageLog().appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
+    form.out1(1);
+    panel.click(clear);
+    QCOMPARE(form.messageLog().text(), QString());
+    QCOMPARE(panel.text1()->document()->characterCount(), 1);
+    QCOMPARE(lampRow(form, 1), QStringLiteral("1000"));
+    QVERIFY(panel.serial.writes.isEmpty());
+
+    form.messageLog().appendEntry(QStringLiteral("EDID MIX"));
+    QCOMPARE(form.messageLog().text(), QStringLiteral("\r\nEDID MIX"));
+}
+
+void WindowMessageLogTest::boxSettings_noUndoHiddenSelectionVerticalScrollOnly()
+{
+    Panel panel;
+    panel.start();
+    QPlainTextEdit* box = panel.text1();
+    QVERIFY(!box->isReadOnly());
+    QVERIFY(!box->document()->isUndoRedoEnabled());
+    QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QCOMPARE(box->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    const QPalette pal = box->palette();
+    QCOMPARE(pal.color(QPalette::Inactive, QPalette::Highlight),
+             pal.color(QPalette::Inactive, QPalette::Base));
+    QCOMPARE(box->font().pixelSize(), 12);
+}
+
+void WindowMessageLogTest::typedText_isKeptAndNextAppendFollowsIt()
+{
+    Panel panel;
+    Form1& form = panel.startShown();
+    MessageLog& log = form.messageLog();
+    log.appendEntry(QStringLiteral("X"));
+    QPlainTextEdit* box = panel.text1();
+    box->moveCursor(QTextCursor::End);
+
+    QTest::keyClicks(box, QStringLiteral("ab"));
+    QTest::keyClick(box, Qt::Key_Return);
+    QTest::keyClicks(box, QStringLiteral("c"));
+    QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc"));
+
+    log.appendEntry(QStringLiteral("Y"));
+    QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc\r\nY"));
+
+    // Undo is off: the switcher's lines and the typing stay.
+    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc\r\nY"));
+}
+
+void WindowMessageLogTest::backspaceAfterEnter_removesWholeLineBreak()
+{
+    Panel panel;
+    Form1& form = panel.startShown();
+    QPlainTextEdit* box = panel.text1();
+    QTest::keyClicks(box, QStringLiteral("q"));
+    QTest::keyClick(box, Qt::Key_Enter);
+    QCOMPARE(form.messageLog().text(), QStringLiteral("q\r\n"));
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QCOMPARE(form.messageLog().text(), QStringLiteral("q"));
+
+    form.messageLog().appendEntry(QStringLiteral("m"));
+    QTextCursor cursor = box->textCursor();
+    cursor.setPosition(1);
+    box->setTextCursor(cursor);
+    QTest::keyClick(box, Qt::Key_Delete);
+    QCOMPARE(form.messageLog().text(), QStringLiteral("qm"));
+}
+
+void WindowMessageLogTest::typingOverSelectedLog_replacesIt()
+{
+    Panel panel;
+    Form1& form = panel.startShown();
+    MessageLog& log = form.messageLog();
+    log.appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
+    log.appendLineBreak();
+    log.selectAll();
+    QTest::keyClicks(panel.text1(), QStringLiteral("z"));
+    QCOMPARE(log.text(), QStringLiteral("z"));
+    log.appendEntry(QStringLiteral("EDID MIX"));
+    QCOMPARE(log.text(), QStringLiteral("z\r\nEDID MIX"));
+}
+
+void WindowMessageLogTest::deletingInsideLog_removesThoseCharacters()
+{
+    Panel panel;
+    Form1& form = panel.startShown();
+    MessageLog& log = form.messageLog();
+    log.appendText(QString::fromLatin1(QByteArray("\r\nAB\0C", 6)));
+    QTextCursor cursor = panel.text1()->textCursor();
+    cursor.setPosition(4); // after B
+    panel.text1()->setTextCursor(cursor);
+    QTest::keyClick(panel.text1(), Qt::Key_Backspace);
+    QCOMPARE(log.text(), QString::fromLatin1(QByteArray("\r\nA\0C", 5)));
+    QTest::keyClick(panel.text1(), Qt::Key_Delete);
+    QCOMPARE(log.text(), QStringLiteral("\r\nAC"));
+}
+
+void WindowMessageLogTest::wholeBoxTextReplaced_logFollows()
+{
+    // Replacing the whole document reports its closing paragraph mark in the change counts.
+    LooseLog loose;
+    loose.log->appendEntry(QStringLiteral("abc"));
+    loose.box.setPlainText(QStringLiteral("x\u200B\ny"));
+    QCOMPARE(loose.log->text(), QStringLiteral("x\r\ny"));
+    loose.log->appendEntry(QStringLiteral("z"));
+    QCOMPARE(loose.log->text(), QStringLiteral("x\r\ny\r\nz"));
+}
+
+QTEST_MAIN(WindowMessageLogTest)
+#include "tst_window_messagelog.moc"
