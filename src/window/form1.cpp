@@ -5,6 +5,7 @@
 #include "messagelog.h"
 #include "platform/messageboxes.h"
 #include "protocol/commandsender.h"
+#include "protocol/edidcaptions.h"
 #include "protocol/replydecoder.h"
 #include "shapepanel.h"
 #include "twips.h"
@@ -111,25 +112,10 @@ constexpr int kBlockPitch = 1560;
 constexpr std::array<int, kInputCount> kLampLefts = {6480, 7200, 7920, 8640};
 constexpr std::array<int, kInputCount> kInputButtonLefts = {6240, 7000, 7760, 8520};
 
-struct OptionLayout {
-    const char* caption;
-    int left;
-    int top;
-};
-
-constexpr std::array<OptionLayout, kEdidModeCount> kOptions = {{
-    {"EDID MIX", 240, 360},
-    {"copy from A", 1920, 360},
-    {"copy from B", 3720, 360},
-    {"copy from C", 240, 720},
-    {"copy from D", 1920, 720},
-    {"2D-2.0CH", 3720, 720},
-    {"2D-5.1CH", 240, 1080},
-    {"2D-7.1CH", 1920, 1080},
-    {"3D-2.0CH", 3720, 1080},
-    {"3D-5.1CH", 240, 1440},
-    {"3D-7.1CH", 1920, 1440},
-}};
+// EDID options stand in reading order, three to a row.
+constexpr std::array<int, 3> kOptionColumnLefts = {240, 1920, 3720};
+constexpr int kOptionFirstTop = 360;
+constexpr int kOptionRowPitch = 360;
 
 } // namespace
 
@@ -264,10 +250,9 @@ void Form1::buildEdidFrame()
     optionGroup_ = new QButtonGroup(this);
     optionGroup_->setExclusive(true);
     for (int mode = 0; mode < kEdidModeCount; ++mode) {
-        const OptionLayout& layout = kOptions[std::size_t(mode)];
-        auto* option =
-            named(new OptionButton(QLatin1String(layout.caption), frame), indexed("Option1", mode));
-        placeTwips(*option, layout.left, layout.top, 1455, 345);
+        auto* option = named(new OptionButton(edidCaption(mode), frame), indexed("Option1", mode));
+        placeTwips(*option, kOptionColumnLefts[std::size_t(mode % 3)],
+                   kOptionFirstTop + kOptionRowPitch * (mode / 3), 1455, 345);
         optionGroup_->addButton(option, mode);
         option1_[std::size_t(mode)] = option;
     }

@@ -5,6 +5,7 @@
 #include "protocol/commandframe.h"
 #include "protocol/replyintake.h"
 #include "replyshaper.h"
+#include "simprocess.h"
 
 #include <QtTest>
 
@@ -17,69 +18,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-constexpr int kStartTimeoutMs = 5000;
-constexpr int kReplyTimeoutMs = 3000;
-
-// The simulator as a child process with its link in dir; stopped and its link removed when this
-// goes out of scope, whatever the test did.
-class SimProcess {
-public:
-    SimProcess(const QString& dir, int port, QStringList arguments) : link_(linkIn(dir, port))
-    {
-        arguments << QStringLiteral("--dir") << dir << QStringLiteral("--port")
-                  << QString::number(port);
-        process_.setProgram(QStringLiteral(MATRIX_SIM_PATH));
-        process_.setArguments(arguments);
-        process_.start();
-    }
-
-    ~SimProcess()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
-            if (!process_.waitForFinished(3000))
-                process_.kill();
-            process_.waitForFinished(3000);
-        }
-        // Only a simulator's link: a test may have put something else there on purpose.
-        if (QFileInfo(link_).symLinkTarget().startsWith(QStringLiteral("/dev/pts/")))
-            QFile::remove(link_);
-    }
-
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    static QString linkIn(const QString& dir, int port)
-    {
-        return QDir(dir).absoluteFilePath(QStringLiteral("COM%1").arg(port));
-    }
-
-    bool waitForLink()
-    {
-        return QTest::qWaitFor([this] { return QFileInfo(link_).isSymLink(); }, kStartTimeoutMs);
-    }
-
-    // Everything the program printed so far.
-    QString output()
-    {
-        out_ += QString::fromLocal8Bit(process_.readAllStandardOutput());
-        return out_;
-    }
-
-    bool waitForOutput(const QString& text, int timeoutMs = kReplyTimeoutMs)
-    {
-        return QTest::qWaitFor([&] { return output().contains(text); }, timeoutMs);
-    }
-
-    QString link() const { return link_; }
-    QProcess& process() { return process_; }
-
-private:
-    QString link_;
-    QProcess process_;
-    QString out_;
-};
 
 // Processor time the process has used, in clock ticks.
 long cpuTicks(qint64 pid)
