@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "blockbutton.h"
+#include "framebox.h"
 #include "lamp.h"
 #include "messagelog.h"
 #include "platform/messageboxes.h"
@@ -117,6 +118,15 @@ constexpr std::array<int, 3> kOptionColumnLefts = {240, 1920, 3720};
 constexpr int kOptionFirstTop = 360;
 constexpr int kOptionRowPitch = 360;
 
+// Captions stand at the top left of their box, as the window was laid out.
+QLabel* caption(const QString& text, const QString& name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
 } // namespace
 
 Form1::Form1(SerialControl& serial, MessageBoxes& boxes, QWidget* parent)
@@ -134,7 +144,6 @@ Form1::Form1(SerialControl& serial, MessageBoxes& boxes, QWidget* parent)
     setAutoFillBackground(true);
     setFont(arial(kWindowFontPx));
     setWindowIcon(panelIcon());
-
     // Creation order is stacking order: the matrix panel's shapes first, its buttons above.
     buildMatrixPanel();
     buildMessageFrame();
@@ -222,10 +231,10 @@ void Form1::buildMatrixPanel()
 
 void Form1::buildMessageFrame()
 {
-    auto* frame = named(new QGroupBox(QStringLiteral("Message"), this), QStringLiteral("Frame1"));
+    auto* frame = named(new FrameBox(QStringLiteral("Message"), this), QStringLiteral("Frame1"));
     placeTwips(*frame, 120, 240, 5295, 4455);
 
-    placeTwips(*named(new QLabel(QStringLiteral("Receive"), frame), QStringLiteral("Label8")), 240,
+    placeTwips(*caption(QStringLiteral("Receive"), QStringLiteral("Label8"), frame), 240,
                240, 735, 375);
 
     auto* text1 = named(new QPlainTextEdit(frame), QStringLiteral("Text1"));
@@ -244,7 +253,7 @@ void Form1::buildMessageFrame()
 void Form1::buildEdidFrame()
 {
     auto* frame =
-        named(new QGroupBox(QStringLiteral("EDID Setting"), this), QStringLiteral("Frame4"));
+        named(new FrameBox(QStringLiteral("EDID Setting"), this), QStringLiteral("Frame4"));
     placeTwips(*frame, 120, 4920, 5295, 1935);
 
     optionGroup_ = new QButtonGroup(this);
@@ -266,24 +275,24 @@ void Form1::buildConnectionControls()
     const QColor windowText = palette().color(QPalette::WindowText);
 
     auto* state =
-        named(new QGroupBox(QStringLiteral("Connect State"), this), QStringLiteral("Frame2"));
+        named(new FrameBox(QStringLiteral("Connect State"), this), QStringLiteral("Frame2"));
     placeTwips(*state, 120, 7080, 1575, 975);
     shape15_ = named(new Lamp(kGreen, windowText, QStringLiteral("Connected"), state),
                      QStringLiteral("Shape15"));
     placeTwips(*shape15_, 120, 240, 255, 255);
-    placeTwips(*named(new QLabel(QStringLiteral("Connected"), state), QStringLiteral("Label6")),
+    placeTwips(*caption(QStringLiteral("Connected"), QStringLiteral("Label6"), state),
                480, 240, 975, 255);
     shape16_ = named(new Lamp(kRed, windowText, QStringLiteral("Disconnect"), state),
                      QStringLiteral("Shape16"));
     placeTwips(*shape16_, 120, 600, 255, 255);
-    placeTwips(*named(new QLabel(QStringLiteral("Disconnect"), state), QStringLiteral("Label7")),
+    placeTwips(*caption(QStringLiteral("Disconnect"), QStringLiteral("Label7"), state),
                480, 600, 975, 255);
     // Both lamps lit until the start-up sequence decides.
     shape15_->setLit(true);
     shape16_->setLit(true);
 
     auto* select =
-        named(new QGroupBox(QStringLiteral("Com Select"), this), QStringLiteral("Frame3"));
+        named(new FrameBox(QStringLiteral("Com Select"), this), QStringLiteral("Frame3"));
     placeTwips(*select, 1920, 7080, 1575, 975);
     combo1_ = named(new QComboBox(select), QStringLiteral("Combo1"));
     combo1_->setEditable(true);
