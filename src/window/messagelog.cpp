@@ -39,9 +39,7 @@ QString logToDisplay(const QString& text)
         const char16_t u = c.unicode();
         if (u == u'\r')
             shown += QChar(kShownCr);
-        else if (u == u'\n' || u == u'\t')
-            shown += c;
-        else if (u < 0x20)
+        else if (u < 0x20 && u != u'\n' && u != u'\t')
             shown += QChar(char16_t(kControlPictures + u));
         else if (u == 0x7F)
             shown += QChar(kShownDelete);
