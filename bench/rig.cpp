@@ -1,0 +1,75 @@
+#include "rig.h"
+
+#include "window/form1.h"
+#include "window/lamp.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <QWindow>
+
+#include <thread>
+
+void runEventLoopFor(std::chrono::milliseconds duration)
+{
+    QEventLoop loop;
+    QTimer::singleShot(duration, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!widget.windowHandle() || !widget.windowHandle()->isExposed()) {
+        if (Clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+        // Short, so the moment of exposure is not blurred by the wait.
+        std::this_thread::sleep_for(std::chrono::microseconds{100});
+    }
+    return true;
+}
+
+long residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+long residentKbSelf()
+{
+    return residentKb(QCoreApplication::applicationPid());
+}
+
+LiveWindow::LiveWindow() : previousDir_(QDir::currentPath())
+{
+    if (!dir_.isValid() || !QDir::setCurrent(dir_.path())) {
+        error_ = QStringLiteral("no temporary directory");
+        return;
+    }
+    if (!pty_.open() || !pty_.linkAs(dir_.filePath(QStringLiteral("COM1")))) {
+        error_ = QStringLiteral("no pseudo-terminal");
+        return;
+    }
+    form_ = std::make_unique<Form1>(serial_, boxes_);
+    form_->load();
+    form_->show();
+    if (!waitExposed(*form_))
+        error_ = QStringLiteral("window not exposed");
+    else if (!form_->connectedLamp()->isLit())
+        error_ = QStringLiteral("COM1 did not open");
+}
+
+LiveWindow::~LiveWindow()
+{
+    form_.reset();
+    QDir::setCurrent(previousDir_);
+}

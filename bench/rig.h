@@ -1,0 +1,62 @@
+#pragma once
+
+#include "platform/messageboxes.h"
+#include "platform/pseudoterminal.h"
+#include "platform/qtserialcontrol.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <memory>
+
+class Form1;
+class QWidget;
+
+using Clock = std::chrono::steady_clock;
+
+inline double msBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// A failure box would be modal and block the run; here it is only counted.
+class CountingBoxes : public MessageBoxes {
+public:
+    void show(const QString&, const QString&) override { ++shown; }
+    int shown = 0;
+};
+
+// Runs a real event loop for this long.
+void runEventLoopFor(std::chrono::milliseconds duration);
+// Processes events until the widget's window is exposed; false after the timeout.
+bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout = std::chrono::seconds{5});
+// VmRSS of a process in kB, from /proc; -1 when unreadable.
+long residentKb(qint64 pid);
+long residentKbSelf();
+
+// The panel's window as the program builds it (real serial control, load(), show()), in a
+// temporary working directory whose COM1 links to a pseudo-terminal this side holds.
+class LiveWindow {
+public:
+    LiveWindow();
+    ~LiveWindow();
+    LiveWindow(const LiveWindow&) = delete;
+    LiveWindow& operator=(const LiveWindow&) = delete;
+
+    bool ok() const { return error_.isEmpty(); }
+    QString error() const { return error_; }
+    Form1& form() { return *form_; }
+    PseudoTerminal& line() { return pty_; }
+    SerialControl& serial() { return serial_; }
+    int failureBoxes() const { return boxes_.shown; }
+
+private:
+    QTemporaryDir dir_;
+    QString previousDir_;
+    PseudoTerminal pty_;
+    QtSerialControl serial_;
+    CountingBoxes boxes_;
+    std::unique_ptr<Form1> form_;
+    QString error_;
+};
