@@ -69,6 +69,8 @@ void PseudoTerminal::closeMaster()
 bool PseudoTerminal::write(const QByteArray& bytes, std::chrono::microseconds perByte)
 {
     const qsizetype step = perByte.count() > 0 ? 1 : bytes.size();
+    // Paced against a fixed clock, so a late wake-up does not stretch the rest of the reply.
+    const auto start = std::chrono::steady_clock::now();
     for (qsizetype done = 0; done < bytes.size();) {
         const qsizetype want = std::min(step, bytes.size() - done);
         const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(want));
@@ -82,7 +84,7 @@ bool PseudoTerminal::write(const QByteArray& bytes, std::chrono::microseconds pe
         }
         done += n;
         if (perByte.count() > 0 && done < bytes.size())
-            std::this_thread::sleep_for(perByte);
+            std::this_thread::sleep_until(start + perByte * done);
     }
     return true;
 }
