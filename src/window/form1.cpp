@@ -267,7 +267,10 @@ void Form1::buildEdidFrame()
     }
     // Every click sends, also on the option already selected.
     connect(optionGroup_, &QButtonGroup::idClicked, this,
-            [this](int mode) { send(edidModeFrame(mode)); });
+            [this](int mode) {
+                send(edidModeFrame(mode));
+                edidEchoes_.sent(mode);
+            });
 }
 
 void Form1::buildConnectionControls()
@@ -404,11 +407,17 @@ void Form1::applyReply(const QString& text)
 
 void Form1::selectEdidMode(int mode)
 {
-    if (mode < 0 || mode >= kEdidModeCount || optionGroup_->checkedId() == mode)
+    if (mode < 0 || mode >= kEdidModeCount)
         return;
-    // A selection made for the switcher is sent like the operator's click.
+    const bool answersOwnCommand = edidEchoes_.answers(mode);
+    if (optionGroup_->checkedId() == mode)
+        return;
     option1_[std::size_t(mode)]->setChecked(true);
+    if (answersOwnCommand)
+        return;
+    // A mode the switcher took on its own is sent like the operator's click.
     send(edidModeFrame(mode));
+    edidEchoes_.sent(mode);
 }
 
 void Form1::send(const CommandFrame& frame)

@@ -3,6 +3,7 @@
 #include "link/portchoice.h"
 #include "link/seriallink.h"
 #include "protocol/commandframe.h"
+#include "protocol/edidechoes.h"
 #include "protocol/replyintake.h"
 
 #include <QWidget>
@@ -65,6 +66,7 @@ private:
     SerialLink link_;
     PortChoice choice_;
     ReplyIntake intake_;
+    EdidEchoes edidEchoes_;
 
     std::array<BlockButton*, kButtonCount - 1> command1_{};
     QPushButton* power_ = nullptr;

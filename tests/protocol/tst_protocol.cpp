@@ -2,6 +2,7 @@
 #include "platform/fakes/fakeserialcontrol.h"
 #include "protocol/commandframe.h"
 #include "protocol/commandsender.h"
+#include "protocol/edidechoes.h"
 #include "protocol/replies.h"
 #include "protocol/replydecoder.h"
 #include "protocol/replyintake.h"
@@ -55,6 +56,7 @@ private slots:
     void decoder_replyBuildersRoundTrip();
     void decoder_repliesSplitAtEveryPosition_neverLightAWrongLamp();
 
+    void edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes();
     void intake_bytesWithinTheSettleWindow_areOneText();
     void intake_bytesAfterTheWindow_areTheNextText();
 };
@@ -289,6 +291,25 @@ void ProtocolTest::decoder_repliesSplitAtEveryPosition_neverLightAWrongLamp()
             }
         }
     }
+}
+
+void ProtocolTest::edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes()
+{
+    using namespace std::chrono_literals;
+    EdidEchoes echoes;
+    const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
+    echoes.sent(3, t0);
+    echoes.sent(5, t0 + 1ms);
+    QVERIFY(!echoes.answers(6, t0 + 5ms)); // the switcher's own change
+    QVERIFY(echoes.answers(5, t0 + 10ms));
+    QVERIFY(!echoes.answers(5, t0 + 11ms)); // each command is answered once
+    QVERIFY(echoes.answers(3, t0 + 12ms));
+
+    echoes.sent(7, t0);
+    QVERIFY(!echoes.answers(7, t0 + EdidEchoes::kAnswerTime + 1ms)); // never answered in time
+    for (std::size_t i = 0; i < EdidEchoes::kMostPending + 5; ++i)
+        echoes.sent(int(i % 11), t0);
+    QVERIFY(echoes.answers(10, t0)); // bounded, yet the newest are kept
 }
 
 void ProtocolTest::intake_bytesWithinTheSettleWindow_areOneText()

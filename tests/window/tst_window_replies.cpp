@@ -32,6 +32,7 @@ private slots:
     void statusReply_lightsFourLampsAndEndsWithLineBreak();
     void statusReplySkippingAnOutput_leavesItsLamps();
     void edidReplyForNewMode_selectsOptionAndSendsOnce();
+    void echoesOfTwoQuickEdidClicks_moveSelectionWithoutSendingAgain();
     void edidReplyForSelectedMode_sendsNothing();
     void highBitChunk_changesNothingButSelects();
     void ackAndEdm_leaveLogAndLamps();
@@ -106,6 +107,28 @@ void WindowRepliesTest::edidReplyForNewMode_selectsOptionAndSendsOnce()
     QCOMPARE(panel.serial.writes, QList<QByteArray>{bytes({0x05, 0x55, 0x18, 0x06, 0x77})});
     QCOMPARE(form.messageLog().text(), QStringLiteral("\r\nEDID 2D-5.1CH"));
     QVERIFY(panel.boxes.shown.isEmpty());
+}
+
+void WindowRepliesTest::echoesOfTwoQuickEdidClicks_moveSelectionWithoutSendingAgain()
+{
+    // Sending the overtaken mode again on its echo would start an endless exchange.
+    Panel panel;
+    Form1& form = panel.startShown();
+    panel.click(panel.option(3));
+    panel.click(panel.option(5));
+    QVERIFY(arrive(panel, "EE3"));
+    QVERIFY(panel.option(3)->isChecked());
+    QVERIFY(arrive(panel, "EE5"));
+    QVERIFY(panel.option(5)->isChecked());
+    QCOMPARE(panel.serial.writes, (QList<QByteArray>{bytes({0x05, 0x55, 0x18, 0x03, 0x77}),
+                                                    bytes({0x05, 0x55, 0x18, 0x05, 0x77})}));
+    QCOMPARE(form.messageLog().text(),
+             QStringLiteral("\r\nEDID COPY FROM OUTPUT3\r\nEDID 2D-2.0CH"));
+
+    // A later change the switcher makes on its own is still followed and sent.
+    QVERIFY(arrive(panel, "EE3"));
+    QCOMPARE(panel.serial.writes.size(), 3);
+    QCOMPARE(panel.serial.writes.last(), bytes({0x05, 0x55, 0x18, 0x03, 0x77}));
 }
 
 void WindowRepliesTest::edidReplyForSelectedMode_sendsNothing()
