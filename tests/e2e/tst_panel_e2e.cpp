@@ -9,6 +9,8 @@
 #include "protocol/replyintake.h"
 #include "replyshaper.h"
 #include "simprocess.h"
+#include "support/formcontrols.h"
+#include "support/scratchdirectory.h"
 #include "window/form1.h"
 #include "window/lamp.h"
 #include "window/messagelog.h"
@@ -163,20 +165,11 @@ struct Panel {
 
     template <typename W> W* child(const QString& name) const
     {
-        W* widget = form.findChild<W*>(name);
-        if (!widget)
-            qFatal("no control %s", qPrintable(name));
-        return widget;
+        return controls::find<W>(form, name);
     }
     QPushButton* button(const QString& name) const { return child<QPushButton>(name); }
-    QPushButton* command1(int index) const
-    {
-        return button(QStringLiteral("Command1_%1").arg(index));
-    }
-    QRadioButton* option(int mode) const
-    {
-        return child<QRadioButton>(QStringLiteral("Option1_%1").arg(mode));
-    }
+    QPushButton* command1(int index) const { return controls::command1(form, index); }
+    QRadioButton* option(int mode) const { return controls::option1(form, mode); }
 
     static void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
     // Clicks and waits for the reply's `textCount` texts.
@@ -237,16 +230,12 @@ class TestPanelE2E : public QObject {
 private slots:
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<ScratchDirectory>();
         QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        // The panel opens ./COM<n> and keeps COMPORT in its working directory.
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
 
     void cleanup()
     {
-        QDir::setCurrent(previousDir_);
         dir_.reset();
     }
 
@@ -740,8 +729,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
+    std::unique_ptr<ScratchDirectory> dir_;
 };
 
 QTEST_MAIN(TestPanelE2E)

@@ -6,6 +6,7 @@
 #include "protocol/replyintake.h"
 #include "replyshaper.h"
 #include "simprocess.h"
+#include "support/scratchdirectory.h"
 
 #include <QtTest>
 
@@ -80,16 +81,12 @@ class TestSimulator : public QObject {
 private slots:
     void init()
     {
-        dir_ = std::make_unique<QTemporaryDir>();
+        dir_ = std::make_unique<ScratchDirectory>();
         QVERIFY(dir_->isValid());
-        previousDir_ = QDir::currentPath();
-        // The serial control opens ./COM<n> of the working directory.
-        QVERIFY(QDir::setCurrent(dir_->path()));
     }
 
     void cleanup()
     {
-        QDir::setCurrent(previousDir_);
         dir_.reset();
     }
 
@@ -379,8 +376,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    QString previousDir_;
+    std::unique_ptr<ScratchDirectory> dir_;
 };
 
 QTEST_GUILESS_MAIN(TestSimulator)

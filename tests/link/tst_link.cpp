@@ -6,7 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
+#include "support/scratchdirectory.h"
+
 #include <QTest>
 
 namespace {
@@ -68,23 +69,18 @@ private slots:
     void deviceLost_showsNotConnectedWithoutBox_andConnectReopens();
 
 private:
-    QTemporaryDir* dir_ = nullptr;
-    QString previous_;
+    std::unique_ptr<ScratchDirectory> dir_;
 };
 
 void LinkTest::init()
 {
-    previous_ = QDir::currentPath();
-    dir_ = new QTemporaryDir;
+    dir_ = std::make_unique<ScratchDirectory>();
     QVERIFY(dir_->isValid());
-    QVERIFY(QDir::setCurrent(dir_->path()));
 }
 
 void LinkTest::cleanup()
 {
-    QDir::setCurrent(previous_);
-    delete dir_;
-    dir_ = nullptr;
+    dir_.reset();
 }
 
 void LinkTest::portFile_parsesTheFirstNumber_data()

@@ -5,7 +5,8 @@
 
 #include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
+#include "support/scratchdirectory.h"
+
 #include <QTest>
 
 #include <thread>
@@ -30,16 +31,14 @@ private slots:
     void hangUp_closesThePortOnceAndReportsDeviceLost();
 
 private:
-    QTemporaryDir* dir_ = nullptr;
-    QString previous_;
+    std::unique_ptr<ScratchDirectory> dir_;
     PseudoTerminal* pty_ = nullptr;
 };
 
 void QtSerialControlTest::init()
 {
-    previous_ = QDir::currentPath();
-    dir_ = new QTemporaryDir;
-    QVERIFY(QDir::setCurrent(dir_->path()));
+    dir_ = std::make_unique<ScratchDirectory>();
+    QVERIFY(dir_->isValid());
     pty_ = new PseudoTerminal;
     QVERIFY(pty_->open());
     QVERIFY(pty_->linkAs(QDir::current().absoluteFilePath(QStringLiteral("COM1"))));
@@ -49,9 +48,7 @@ void QtSerialControlTest::cleanup()
 {
     delete pty_;
     pty_ = nullptr;
-    QDir::setCurrent(previous_);
-    delete dir_;
-    dir_ = nullptr;
+    dir_.reset();
 }
 
 void QtSerialControlTest::portDevicePath_prefersTheLocalLink()

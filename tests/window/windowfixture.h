@@ -12,19 +12,17 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
+
+#include "support/formcontrols.h"
+#include "support/scratchdirectory.h"
 #include <QTest>
 
 #include <memory>
 
 // One panel over fakes, run in a fresh working directory (the port choice writes COMPORT there).
 struct Panel {
-    Panel() : previousDir(QDir::currentPath()) { QDir::setCurrent(dir.path()); }
-    ~Panel()
-    {
-        form.reset();
-        QDir::setCurrent(previousDir);
-    }
+    Panel() = default;
+    ~Panel() { form.reset(); }
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
@@ -64,20 +62,11 @@ struct Panel {
 
     template <typename W = QWidget> W* child(const QString& name) const
     {
-        W* widget = form->findChild<W*>(name);
-        if (!widget)
-            qFatal("no child %s", qPrintable(name));
-        return widget;
+        return controls::find<W>(*form, name);
     }
     QPushButton* button(const QString& name) const { return child<QPushButton>(name); }
-    QPushButton* command1(int index) const
-    {
-        return button(QStringLiteral("Command1_%1").arg(index));
-    }
-    QRadioButton* option(int mode) const
-    {
-        return child<QRadioButton>(QStringLiteral("Option1_%1").arg(mode));
-    }
+    QPushButton* command1(int index) const { return controls::command1(*form, index); }
+    QRadioButton* option(int mode) const { return controls::option1(*form, mode); }
     QComboBox* combo() const { return child<QComboBox>(QStringLiteral("Combo1")); }
     QPlainTextEdit* text1() const { return child<QPlainTextEdit>(QStringLiteral("Text1")); }
     QString caption() const { return button(QStringLiteral("Command7"))->text(); }
@@ -85,8 +74,7 @@ struct Panel {
     bool redLit() const { return child<Lamp>(QStringLiteral("Shape16"))->isLit(); }
     void click(QAbstractButton* b) const { QTest::mouseClick(b, Qt::LeftButton); }
 
-    QTemporaryDir dir;
-    QString previousDir;
+    ScratchDirectory dir;
     FakeSerialControl serial;
     FakeMessageBoxes boxes;
     std::unique_ptr<Form1> form;
