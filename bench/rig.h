@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/messageboxes.h"
-#include "platform/pseudoterminal.h"
+#include "common/pseudoterminal.h"
 #include "platform/qtserialcontrol.h"
 
 #include <QString>

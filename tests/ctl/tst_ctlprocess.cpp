@@ -1,4 +1,4 @@
-#include "platform/pseudoterminal.h"
+#include "common/pseudoterminal.h"
 #include "protocol/commandframe.h"
 #include "protocol/replies.h"
 

@@ -4,11 +4,11 @@
 
 #include "link/portchoice.h"
 #include "platform/fakes/fakemessageboxes.h"
-#include "platform/pseudoterminal.h"
+#include "common/pseudoterminal.h"
 #include "platform/qtserialcontrol.h"
 #include "protocol/replyintake.h"
 #include "replyshaper.h"
-#include "simprocess.h"
+#include "support/simprocess.h"
 #include "support/formcontrols.h"
 #include "support/scratchdirectory.h"
 #include "window/form1.h"

@@ -1,5 +1,5 @@
 #include "platform/portnames.h"
-#include "platform/pseudoterminal.h"
+#include "common/pseudoterminal.h"
 #include "platform/qtserialcontrol.h"
 #include "protocol/replyintake.h"
 

@@ -2,7 +2,7 @@
 // open files and resident memory must not grow. Run by ./scripts/soak, under LeakSanitizer too.
 #include "platform/fakes/fakemessageboxes.h"
 #include "platform/qtserialcontrol.h"
-#include "simprocess.h"
+#include "support/simprocess.h"
 #include "support/formcontrols.h"
 #include "support/scratchdirectory.h"
 #include "window/form1.h"

@@ -4,36 +4,14 @@
 #include "link/portchoice.h"
 #include "platform/portnames.h"
 #include "platform/qtserialcontrol.h"
+#include "common/stopsignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGINT and SIGTERM end a watch through the event loop rather than killing it mid-line.
-bool catchTerminationSignals()
-{
-    if (::pipe(signalPipe) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
 
 void print(FILE* stream, const QString& text)
 {
@@ -96,12 +74,13 @@ int runOnPort(QCoreApplication& app, const ctl::Request& request)
                      [](const QString& lines) { print(stdout, lines); });
     QObject::connect(&session, &ctl::Session::finished, &app, &QCoreApplication::quit);
 
-    std::unique_ptr<QSocketNotifier> signalNotifier;
+    // A watch ends on SIGINT, SIGTERM or SIGHUP between replies, not in the middle of a line.
+    std::unique_ptr<StopSignals> stopSignals;
     if (request.command == ctl::Command::Watch) {
-        if (!catchTerminationSignals())
+        stopSignals = std::make_unique<StopSignals>();
+        if (!stopSignals->isWatching())
             return finish({ctl::kPortFailed, {}, QStringLiteral("cannot catch signals")});
-        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &session,
+        QObject::connect(stopSignals.get(), &StopSignals::stopRequested, &session,
                          &ctl::Session::stop);
     }
     session.start();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/pseudoterminal.h"
+#include "common/pseudoterminal.h"
 #include "replyshaper.h"
 #include "simoptions.h"
 #include "switchermodel.h"

@@ -5,7 +5,7 @@
 #include "protocol/commandframe.h"
 #include "protocol/replyintake.h"
 #include "replyshaper.h"
-#include "simprocess.h"
+#include "support/simprocess.h"
 #include "support/scratchdirectory.h"
 
 #include <QtTest>

@@ -2,39 +2,14 @@
 
 #include "simoptions.h"
 #include "simulator.h"
+#include "common/stopsignals.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int number)
-{
-    // Only async-signal-safe work here: the event loop does the rest.
-    const char byte = static_cast<char>(number);
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-bool catchStopSignals()
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(number, &action, nullptr);
-    return true;
-}
 
 void printLine(const QString& line)
 {
@@ -62,7 +37,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "matrix-sim: %s\n", qPrintable(error));
         return 2;
     }
-    if (!catchStopSignals()) {
+    StopSignals stopSignals;
+    if (!stopSignals.isWatching()) {
         std::fprintf(stderr, "matrix-sim: cannot watch for stop signals\n");
         return 1;
     }
@@ -81,11 +57,8 @@ int main(int argc, char* argv[])
     printLine(QStringLiteral("matrix-sim: %1 -> %2 (%3)")
                   .arg(linkName, simulator.slavePath(), simulator.linkPath()));
 
-    QSocketNotifier stopRequested(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopRequested, &QSocketNotifier::activated, &app, [&] {
-        char number = 0;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &number, 1);
-        printLine(QStringLiteral("matrix-sim: stopping on signal %1").arg(int(number)));
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app, [](int number) {
+        printLine(QStringLiteral("matrix-sim: stopping on signal %1").arg(number));
         QCoreApplication::quit();
     });
     QObject::connect(&simulator, &Simulator::hungUp, &app, &QCoreApplication::quit);
