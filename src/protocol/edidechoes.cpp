@@ -1,5 +1,7 @@
 #include "edidechoes.h"
 
+#include "commandframe.h"
+
 #include <algorithm>
 
 void EdidEchoes::sent(int mode, Clock::time_point now)
@@ -19,4 +21,18 @@ bool EdidEchoes::answers(int mode, Clock::time_point now)
         return false;
     pending_.erase(found);
     return true;
+}
+
+EdidFollow EdidEchoes::replied(int mode, int selected, Clock::time_point now)
+{
+    if (mode < 0 || mode >= kEdidModeCount)
+        return EdidFollow::Nothing;
+    // Answered even when nothing changes, so that a later answer is not taken for this one's.
+    const bool ours = answers(mode, now);
+    if (mode == selected)
+        return EdidFollow::Nothing;
+    if (ours)
+        return EdidFollow::Select;
+    sent(mode, now);
+    return EdidFollow::SelectAndSend;
 }

@@ -3,6 +3,13 @@
 #include <chrono>
 #include <deque>
 
+// What an EDID reply does to the options.
+enum class EdidFollow {
+    Nothing,      // the mode is selected already, or no mode at all
+    Select,       // select its option
+    SelectAndSend // select its option and send its command, as a click on it would
+};
+
 // EDID mode commands the panel sent and the switcher has not answered yet.
 //
 // The switcher answers every EDID command with the mode it then has, and an answer that selects
@@ -19,6 +26,9 @@ public:
     void sent(int mode, Clock::time_point now = Clock::now());
     // Whether an answer naming `mode` answers a command of ours; that command is then answered.
     bool answers(int mode, Clock::time_point now = Clock::now());
+    // A reply names `mode` while option `selected` is selected (-1: none). A mode the switcher
+    // took on its own is sent, and so counted as sent.
+    EdidFollow replied(int mode, int selected, Clock::time_point now = Clock::now());
 
 private:
     struct Pending {

@@ -406,17 +406,12 @@ void Form1::applyReply(const QString& text)
 
 void Form1::selectEdidMode(int mode)
 {
-    if (mode < 0 || mode >= kEdidModeCount)
-        return;
-    const bool answersOwnCommand = edidEchoes_.answers(mode);
-    if (optionGroup_->checkedId() == mode)
+    const EdidFollow follow = edidEchoes_.replied(mode, optionGroup_->checkedId());
+    if (follow == EdidFollow::Nothing)
         return;
     option1_[std::size_t(mode)]->setChecked(true);
-    if (answersOwnCommand)
-        return;
-    // A mode the switcher took on its own is sent like the operator's click.
-    send(edidModeFrame(mode));
-    edidEchoes_.sent(mode);
+    if (follow == EdidFollow::SelectAndSend)
+        send(edidModeFrame(mode));
 }
 
 void Form1::send(const CommandFrame& frame)

@@ -68,7 +68,7 @@ private:
     ReplyIntake intake_;
     EdidEchoes edidEchoes_;
 
-    std::array<BlockButton*, kButtonCount - 1> command1_{};
+    std::array<BlockButton*, kPowerButtonIndex> command1_{};
     QPushButton* power_ = nullptr;
     std::array<std::array<Lamp*, kInputCount>, kOutputCount> routingLamps_{};
     std::array<QRadioButton*, kEdidModeCount> option1_{};

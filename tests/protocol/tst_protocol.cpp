@@ -57,6 +57,7 @@ private slots:
     void decoder_repliesSplitAtEveryPosition_neverLightAWrongLamp();
 
     void edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes();
+    void edidEchoes_replyFollowsTheSwitcherAndEndsCrossedEchoes();
     void intake_bytesWithinTheSettleWindow_areOneText();
     void intake_bytesAfterTheWindow_areTheNextText();
 };
@@ -310,6 +311,27 @@ void ProtocolTest::edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes()
     for (std::size_t i = 0; i < EdidEchoes::kMostPending + 5; ++i)
         echoes.sent(int(i % 11), t0);
     QVERIFY(echoes.answers(10, t0)); // bounded, yet the newest are kept
+}
+
+void ProtocolTest::edidEchoes_replyFollowsTheSwitcherAndEndsCrossedEchoes()
+{
+    using F = EdidFollow;
+    using namespace std::chrono_literals;
+    EdidEchoes echoes;
+    const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
+    QCOMPARE(echoes.replied(4, 4, t0), F::Nothing);      // selected already
+    QCOMPARE(echoes.replied(11, -1, t0), F::Nothing);    // no such mode
+    QCOMPARE(echoes.replied(6, 4, t0), F::SelectAndSend); // the switcher's own change
+    QVERIFY(echoes.answers(6, t0 + 1ms));                // and so sent
+    // Two quick clicks: their answers move the selection and send nothing.
+    echoes.sent(3, t0);
+    echoes.sent(5, t0);
+    QCOMPARE(echoes.replied(3, 5, t0 + 5ms), F::Select);
+    QCOMPARE(echoes.replied(5, 3, t0 + 6ms), F::Select);
+    // An answer naming the selected mode still counts as the answer to its command.
+    echoes.sent(2, t0);
+    QCOMPARE(echoes.replied(2, 2, t0 + 5ms), F::Nothing);
+    QCOMPARE(echoes.replied(2, 5, t0 + 6ms), F::SelectAndSend);
 }
 
 void ProtocolTest::intake_bytesWithinTheSettleWindow_areOneText()
