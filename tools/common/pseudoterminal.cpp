@@ -44,6 +44,11 @@ bool PseudoTerminal::linkAs(const QString& linkPath)
     return true;
 }
 
+bool PseudoTerminal::isStaleLink(const QFileInfo& info)
+{
+    return info.isSymLink() && info.symLinkTarget().startsWith(QStringLiteral("/dev/pts/"));
+}
+
 void PseudoTerminal::unlink()
 {
     // Another process may have put its own link there since: leave that one alone.

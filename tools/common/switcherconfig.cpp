@@ -161,8 +161,11 @@ private:
     void readSwitcherKey(const QString& key, const QString& value)
     {
         if (key == u"port") {
-            if (value.isEmpty())
-                return fail(QStringLiteral("port is COM1 to COM10 or a device path"));
+            static const QRegularExpression com(QStringLiteral("^COM([1-9]|10)$"),
+                                                QRegularExpression::CaseInsensitiveOption);
+            if (!value.contains(u'/') && !com.match(value).hasMatch())
+                return fail(QStringLiteral("port is COM1 to COM10 or a device path, not \"%1\"")
+                                .arg(value));
             config_.port = value;
         } else if (key == u"poll") {
             const auto seconds = wholeNumber(value, 0, kMaxPollSeconds);

@@ -1,0 +1,108 @@
+#include "daemonoptions.h"
+
+#include "platform/portnames.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+namespace {
+
+DaemonExit refuse(const QString& text)
+{
+    return {2, text};
+}
+
+} // namespace
+
+std::optional<PortTarget> parsePortTarget(const QString& text)
+{
+    if (text.contains(u'/'))
+        return PortTarget{0, text};
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int number = match.captured(1).toInt();
+    if (number < kFirstPortNumber || number > kLastPortNumber)
+        return std::nullopt;
+    return PortTarget{number, {}};
+}
+
+std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Owns the serial line of a 4x4 HDMI matrix switcher, keeps its state, shares it through\n"
+        "virtual ports and publishes it over MQTT."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Read the configuration from FILE."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("The switcher's port: COM1-COM10 or a device "
+                                                 "path."),
+                                  QStringLiteral("PORT"));
+    const QCommandLineOption share(QStringLiteral("share"),
+                                   QStringLiteral("Link a virtual port at PATH (repeatable)."),
+                                   QStringLiteral("PATH"));
+    const QCommandLineOption poll(QStringLiteral("poll"),
+                                  QStringLiteral("Poll every S seconds, 0 never (default 5)."),
+                                  QStringLiteral("S"));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+                                  QStringLiteral("Publish to the MQTT broker at HOST[:PORT]."),
+                                  QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption check(QStringLiteral("check"),
+                                   QStringLiteral("Print the effective configuration and exit."));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Log the traffic on the line too."));
+    parser.addOptions({help, config, port, share, poll, mqtt, check, trace});
+    if (!parser.parse(arguments))
+        return refuse(parser.errorText());
+    if (parser.isSet(help))
+        return DaemonExit{0, parser.helpText()};
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    DaemonOptions options;
+    if (parser.isSet(config)) {
+        auto loaded = loadSwitcherConfig(parser.value(config));
+        if (auto* error = std::get_if<ConfigError>(&loaded))
+            return refuse(error->text);
+        options.config = std::get<SwitcherConfig>(std::move(loaded));
+    }
+    SwitcherConfig& c = options.config;
+    if (parser.isSet(port))
+        c.port = parser.value(port);
+    for (const QString& path : parser.values(share)) {
+        if (c.shares.contains(path))
+            return refuse(QStringLiteral("share %1 is given twice").arg(path));
+        c.shares.append(path);
+    }
+    if (parser.isSet(poll)) {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+        if (!digits.match(parser.value(poll)).hasMatch())
+            return refuse(QStringLiteral("--poll takes whole seconds, not \"%1\"").arg(parser.value(poll)));
+        c.pollSeconds = parser.value(poll).toInt();
+    }
+    if (parser.isSet(mqtt)) {
+        static const QRegularExpression hostPort(QStringLiteral("^([^:\\s]+)(?::([0-9]{1,5}))?$"));
+        const auto match = hostPort.match(parser.value(mqtt));
+        const int number = match.captured(2).isEmpty() ? kDefaultMqttPort : match.captured(2).toInt();
+        if (!match.hasMatch() || number < 1 || number > 65535)
+            return refuse(QStringLiteral("--mqtt takes HOST[:PORT], not \"%1\"").arg(parser.value(mqtt)));
+        if (!c.mqtt)
+            c.mqtt = MqttSettings{};
+        c.mqtt->host = match.captured(1);
+        c.mqtt->port = number;
+    }
+    if (auto error = completeSwitcherConfig(c))
+        return refuse(error->text);
+    if (!parsePortTarget(c.port))
+        return refuse(QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
+                          .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
+    options.check = parser.isSet(check);
+    options.trace = parser.isSet(trace);
+    return options;
+}

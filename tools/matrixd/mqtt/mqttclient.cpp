@@ -1,0 +1,305 @@
+#include "mqttclient.h"
+
+#include <QSocketNotifier>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kFirstRetry = 1s;
+constexpr std::chrono::milliseconds kLongestRetry = 30s;
+constexpr std::chrono::milliseconds kHousekeeping = 1s;
+// Also bounds a connection attempt that never completes: libmosquitto gives up on it then.
+constexpr int kKeepAliveSeconds = 30;
+
+// Published state is resent whole on every connection, so QoS 0 loses nothing that matters,
+// and it never lets libmosquitto resend an old message after a newer one.
+constexpr int kPublishQos = 0;
+constexpr int kSubscribeQos = 1;
+constexpr int kWillQos = 1;
+
+// Repeats of a failure are not logged, so its one line says what happens next.
+const QString kRetrying = QStringLiteral("; retrying, at growing intervals up to 30 s");
+
+QString reason(int rc, int savedErrno)
+{
+    if (rc == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(savedErrno));
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+// "Connection Refused: not authorised." -> "not authorised"
+QString refusalReason(int rc)
+{
+    QString text = QString::fromUtf8(mosquitto_connack_string(rc));
+    const qsizetype colon = text.indexOf(u':');
+    if (colon >= 0)
+        text = text.mid(colon + 1);
+    text = text.trimmed();
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
+MqttClient::MqttClient(MqttSettings settings, Log log, QObject* parent)
+    : QObject(parent), settings_(std::move(settings)), log_(std::move(log)), backoff_(kFirstRetry)
+{
+    static std::once_flag libraryReady;
+    std::call_once(libraryReady, [] { mosquitto_lib_init(); });
+
+    mosq_ = mosquitto_new(settings_.clientId.toUtf8().constData(), true, this);
+    if (mosq_) {
+        mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
+        mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
+        mosquitto_message_callback_set(mosq_, &MqttClient::onMessage);
+    }
+
+    miscTimer_.setInterval(kHousekeeping);
+    connect(&miscTimer_, &QTimer::timeout, this, [this] {
+        if (mosquitto_socket(mosq_) >= 0)
+            mosquitto_loop_misc(mosq_);
+        syncNotifiers();
+    });
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, &MqttClient::attempt);
+}
+
+MqttClient::~MqttClient()
+{
+    stop();
+    if (mosq_)
+        mosquitto_destroy(mosq_);
+}
+
+void MqttClient::setWill(const QString& topic, const QByteArray& payload, bool retain)
+{
+    willTopic_ = topic;
+    willPayload_ = payload;
+    willRetain_ = retain;
+}
+
+void MqttClient::start()
+{
+    if (running_)
+        return;
+    if (!mosq_) {
+        problem(QStringLiteral("cannot create an MQTT client (out of memory?)"));
+        return;
+    }
+    running_ = true;
+    miscTimer_.start();
+    attempt();
+}
+
+void MqttClient::stop()
+{
+    running_ = false;
+    retryTimer_.stop();
+    miscTimer_.stop();
+    if (mosq_ && mosquitto_socket(mosq_) >= 0) {
+        mosquitto_disconnect(mosq_);
+        syncNotifiers();
+    }
+    connected_ = false;
+}
+
+bool MqttClient::publish(const QString& topic, const QByteArray& payload, bool retain)
+{
+    if (!connected_)
+        return false;
+    const QByteArray name = topic.toUtf8();
+    const int rc = mosquitto_publish(mosq_, nullptr, name.constData(), int(payload.size()),
+                                     payload.constData(), kPublishQos, retain);
+    syncNotifiers();
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::subscribe(const QString& pattern)
+{
+    if (!connected_)
+        return false;
+    const int rc = mosquitto_subscribe(mosq_, nullptr, pattern.toUtf8().constData(), kSubscribeQos);
+    syncNotifiers();
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::unsubscribe(const QString& pattern)
+{
+    if (!connected_)
+        return false;
+    const int rc = mosquitto_unsubscribe(mosq_, nullptr, pattern.toUtf8().constData());
+    syncNotifiers();
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::configure()
+{
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!settings_.username.isEmpty()) {
+        const QByteArray password = settings_.password.toUtf8();
+        rc = mosquitto_username_pw_set(mosq_, settings_.username.toUtf8().constData(),
+                                       password.isEmpty() ? nullptr : password.constData());
+        if (rc != MOSQ_ERR_SUCCESS) {
+            problem(QStringLiteral("cannot use the username: %1").arg(reason(rc, errno)) + kRetrying);
+            return false;
+        }
+    }
+    if (!settings_.caFile.isEmpty()) {
+        const QByteArray ca = settings_.caFile.toLocal8Bit();
+        const QByteArray cert = settings_.certFile.toLocal8Bit();
+        const QByteArray key = settings_.keyFile.toLocal8Bit();
+        rc = mosquitto_tls_set(mosq_, ca.constData(), nullptr,
+                               cert.isEmpty() ? nullptr : cert.constData(),
+                               key.isEmpty() ? nullptr : key.constData(), nullptr);
+        // Never fall back to a plain connection: it would carry the password in clear.
+        if (rc != MOSQ_ERR_SUCCESS) {
+            problem(QStringLiteral("cannot set up TLS with cafile %1: %2")
+                        .arg(settings_.caFile, reason(rc, errno)) + kRetrying);
+            return false;
+        }
+    }
+    if (!willTopic_.isEmpty()) {
+        rc = mosquitto_will_set(mosq_, willTopic_.toUtf8().constData(), int(willPayload_.size()),
+                                willPayload_.constData(), kWillQos, willRetain_);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            problem(QStringLiteral("cannot set the last will: %1").arg(reason(rc, errno)) + kRetrying);
+            return false;
+        }
+    }
+    return true;
+}
+
+void MqttClient::attempt()
+{
+    if (!running_ || mosquitto_socket(mosq_) >= 0)
+        return;
+    if (!configure()) {
+        scheduleRetry();
+        return;
+    }
+    const int rc = mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(),
+                                           settings_.port, kKeepAliveSeconds);
+    const int savedErrno = errno;
+    syncNotifiers();
+    if (rc != MOSQ_ERR_SUCCESS) {
+        problem(QStringLiteral("cannot connect to the broker at %1: %2")
+                    .arg(where(), reason(rc, savedErrno)) + kRetrying);
+        scheduleRetry();
+    }
+}
+
+void MqttClient::scheduleRetry()
+{
+    if (!running_)
+        return;
+    retryTimer_.start(backoff_);
+    backoff_ = std::min(backoff_ * 2, kLongestRetry);
+}
+
+void MqttClient::onConnect(mosquitto*, void* self, int rc)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    if (rc != 0) {
+        // The disconnect that follows schedules the retry.
+        client->refusal_ = refusalReason(rc);
+        client->problem(QStringLiteral("the broker at %1 refused the connection: %2")
+                            .arg(client->where(), client->refusal_) + kRetrying);
+        return;
+    }
+    client->connected_ = true;
+    client->backoff_ = kFirstRetry;
+    client->lastProblem_.clear();
+    if (client->log_)
+        client->log_(QStringLiteral("connected to the broker at %1").arg(client->where()));
+    emit client->connected();
+}
+
+void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
+{
+    const int savedErrno = errno;
+    auto* client = static_cast<MqttClient*>(self);
+    const bool wasConnected = client->connected_;
+    client->connected_ = false;
+    client->resync_ = true;
+    if (wasConnected)
+        emit client->disconnected();
+    if (!client->running_)
+        return;
+    if (client->refusal_.isEmpty()) {
+        const QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("closed")
+                                                   : reason(rc, savedErrno);
+        const QString what = wasConnected ? QStringLiteral("lost the broker at %1: %2")
+                                          : QStringLiteral("cannot connect to the broker at %1: %2");
+        client->problem(what.arg(client->where(), why) + kRetrying);
+    }
+    client->refusal_.clear();
+    client->scheduleRetry();
+}
+
+void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    emit client->messageReceived(QString::fromUtf8(message->topic), payload, message->retain);
+}
+
+void MqttClient::syncNotifiers()
+{
+    const int socket = mosquitto_socket(mosq_);
+    if (socket != watchedSocket_ || resync_) {
+        dropNotifiers();
+        resync_ = false;
+        if (socket >= 0) {
+            watchedSocket_ = socket;
+            readNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+            connect(readNotifier_, &QSocketNotifier::activated, this, [this] {
+                mosquitto_loop_read(mosq_, 1);
+                syncNotifiers();
+            });
+            writeNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+            connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
+                mosquitto_loop_write(mosq_, 1);
+                syncNotifiers();
+            });
+        }
+    }
+    if (writeNotifier_)
+        writeNotifier_->setEnabled(mosquitto_want_write(mosq_));
+}
+
+void MqttClient::dropNotifiers()
+{
+    // Possibly called from the notifier's own signal: let the event loop delete it.
+    for (QSocketNotifier** notifier : {&readNotifier_, &writeNotifier_}) {
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            (*notifier)->deleteLater();
+            *notifier = nullptr;
+        }
+    }
+    watchedSocket_ = -1;
+}
+
+void MqttClient::problem(const QString& text)
+{
+    if (text == lastProblem_)
+        return;
+    lastProblem_ = text;
+    if (log_)
+        log_(text);
+}
+
+QString MqttClient::where() const
+{
+    return QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.port);
+}
