@@ -306,6 +306,57 @@ private slots:
         QVERIFY(!panel.serial.write(statusQueryFrame()));
     }
 
+    void controlLines_changeTheSwitcherWhileItRuns()
+    {
+        SimProcess sim(dir_->path(), 1, {});
+        QVERIFY(sim.waitForLink());
+        PanelEnd panel(1);
+        QVERIFY(panel.serial.open());
+
+        // Announced changes arrive as replies; a silent or refused one only shows in the status.
+        QVERIFY(sim.control("front A 3", "-- front panel: A <- 3 (announced)"));
+        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(sim.control("edid 10", "-- front panel: EDID mode 10 (announced)"));
+        QVERIFY(panel.waitForTexts(2));
+        QVERIFY(sim.control("front B 4 silent", "-- front panel: B <- 4 (silent)"));
+        QVERIFY(sim.control("front E 1", "!! unknown control \"front E 1\"\n"));
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitForTexts(3));
+        QCOMPARE(panel.texts, (QStringList{"s12", "EE:", "\r\ns12s23s30s40"}));
+
+        // Without power it drops what comes in, and answers again after the period.
+        QElapsedTimer off;
+        off.start();
+        QVERIFY(sim.control("power 300", "-- power off for 300 ms"));
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(sim.waitForOutput(QStringLiteral("-- powered off, dropped: 04 55 20 77")));
+        QVERIFY(sim.waitForOutput(QStringLiteral("-- power on\n"), 300 + kReplyTimeoutMs));
+        const qint64 offMs = off.elapsed();
+        qInfo("power 300: answering again after %lld ms", static_cast<long long>(offMs));
+        QVERIFY2(offMs >= 300, qPrintable(QString::number(offMs)));
+        QVERIFY(panel.serial.write(buttonCommandFrame(inputButtonIndex(4, 2))));
+        QVERIFY(panel.waitForTexts(4));
+        QCOMPARE(panel.texts.mid(3), QStringList{"s41"});
+
+        // Unplugged, the port sees its device go and the link vanish; the program keeps running.
+        const QString before = QFileInfo(sim.link()).symLinkTarget();
+        QSignalSpy lost(&panel.serial, &SerialControl::deviceLost);
+        QVERIFY(sim.control("unplug", "-- unplugged: line hung up, COM1 removed"));
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, kReplyTimeoutMs);
+        QVERIFY(!panel.serial.isOpen());
+        QVERIFY(!QFileInfo(sim.link()).isSymLink());
+        QCOMPARE(sim.process().state(), QProcess::Running);
+
+        // Replugged: another terminal at the same link, with the routes it had.
+        QVERIFY(sim.control("replug", "-- replugged: COM1 -> /dev/pts/"));
+        QVERIFY(sim.waitForLink());
+        QVERIFY(QFileInfo(sim.link()).symLinkTarget() != before);
+        QVERIFY(panel.serial.open());
+        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.waitForTexts(5));
+        QCOMPARE(panel.texts.mid(4), QStringList{"\r\ns12s23s30s41"});
+    }
+
     void stopSignal_removesTheLinkAndExitsCleanly_data()
     {
         QTest::addColumn<int>("signalNumber");

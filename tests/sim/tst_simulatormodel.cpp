@@ -1,6 +1,7 @@
-// The simulator's switcher model, frame parser, fault shaping, log lines and options, without a
-// pseudo-terminal.
+// The simulator's switcher model, frame parser, fault shaping, log lines, options and control
+// lines, without a pseudo-terminal.
 
+#include "controlcommand.h"
 #include "protocol/commandframe.h"
 #include "protocol/frameparser.h"
 #include "protocol/replies.h"
@@ -44,7 +45,15 @@ std::optional<SimOptions> parseOptions(const QStringList& arguments, QString& er
     return readSimOptions(parser, error);
 }
 
+ControlCommand command(ControlCommand::Kind kind, int output = 0, int value = 0,
+                       bool silent = false, std::chrono::milliseconds offFor = {})
+{
+    return {kind, output, value, silent, offFor};
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ControlCommand)
 
 class TestSimulatorModel : public QObject {
     Q_OBJECT
@@ -165,6 +174,18 @@ private slots:
         QCOMPARE(model.edidMode(), 5);
     }
 
+    void frontPanelChanges_areKeptAndAnnounced_unknownOnesChangeNothing()
+    {
+        SwitcherModel model;
+        QCOMPARE(model.frontPanelRoute(1, 3), QByteArray("s12"));
+        QCOMPARE(model.frontPanelEdid(10), QByteArray("EE:"));
+        QVERIFY(model.frontPanelRoute(5, 1).isEmpty());
+        QVERIFY(model.frontPanelRoute(2, 0).isEmpty());
+        QVERIFY(model.frontPanelEdid(11).isEmpty());
+        QCOMPARE(model.answer(statusQueryFrame()), QByteArray("\r\ns12s20s30s40"));
+        QCOMPARE(model.edidMode(), 10);
+    }
+
     void describeFrame_namesWhatTheFrameAsks_data()
     {
         QTest::addColumn<QByteArray>("frame");
@@ -276,6 +297,14 @@ private slots:
         QCOMPARE(parser.pending(), bytes({0x05, 0x55, 0x19}));
         QVERIFY(parser.takeSkipped().isEmpty());
         QCOMPARE(parser.feed(bytes({0x59, 0x77})), QList<QByteArray>{buttonCommandFrame(10)});
+
+        // Unless the switcher lost it meanwhile (power or line gone): the rest is then garbage.
+        SwitcherModel model;
+        QVERIFY(model.receive(bytes({0x05, 0x55, 0x19})).isEmpty());
+        model.dropPartialFrame();
+        QVERIFY(model.receive(bytes({0x59, 0x77})).isEmpty());
+        QCOMPARE(model.takeSkipped(), bytes({0x59, 0x77}));
+        QCOMPARE(model.routes(), (SwitcherModel::Routes{1, 1, 1, 1}));
     }
 
     // --- faults ---
@@ -437,6 +466,46 @@ private slots:
         QString error;
         QVERIFY(!parseOptions(arguments, error));
         QVERIFY2(error.contains(mentions), qPrintable(error));
+    }
+
+    // --- control lines ---
+
+    void controlLine_isReadOrRefusedWhole_data()
+    {
+        using Kind = ControlCommand::Kind;
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<ControlCommand>("expected");
+        const auto ok = [](const char* line, const ControlCommand& expected) {
+            QTest::addRow("%s", line) << QString::fromLatin1(line) << true << expected;
+        };
+        const auto refused = [](const char* line) {
+            QTest::addRow("refused: %s", line)
+                << QString::fromLatin1(line) << false << ControlCommand{};
+        };
+        ok("front A 3", command(Kind::Front, 1, 3));
+        ok(" FRONT  d 4 Silent\r", command(Kind::Front, 4, 4, true));
+        ok("front 2 1", command(Kind::Front, 2, 1));
+        ok("edid 10", command(Kind::Edid, 0, 10));
+        ok("edid 0 silent", command(Kind::Edid, 0, 0, true));
+        ok("power 3000", command(Kind::Power, 0, 0, false, 3000ms));
+        ok("unplug", command(Kind::Unplug));
+        ok("replug", command(Kind::Replug));
+        for (const char* line : {"", "frnt A 3", "front E 3", "front 0 3", "front A 5", "front A",
+                                 "front A 3 loud", "edid 11", "edid -1", "edid", "power 0",
+                                 "power soon", "power 300 silent", "unplug now"})
+            refused(line);
+    }
+
+    void controlLine_isReadOrRefusedWhole()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, valid);
+        QFETCH(ControlCommand, expected);
+        const auto parsed = parseControlLine(line);
+        QCOMPARE(parsed.has_value(), valid);
+        if (valid)
+            QVERIFY(*parsed == expected);
     }
 };
 

@@ -98,6 +98,23 @@ public:
         return waitForOutput([&](const QString& out) { return out.contains(text); }, timeoutMs);
     }
 
+    // Writes one control line to the program's standard input (kept open by QProcess) and, when
+    // `logged` is given, waits for a log line holding it that the program printed after that.
+    bool control(const QByteArray& line, const QString& logged = {},
+                 int timeoutMs = kReplyTimeoutMs)
+    {
+        const qsizetype from = output().size();
+        if (process_.write(line + '\n') != line.size() + 1)
+            return false;
+        while (process_.bytesToWrite() > 0) {
+            if (!process_.waitForBytesWritten(kReplyTimeoutMs))
+                return false;
+        }
+        return logged.isEmpty() ||
+               waitForOutput([&](const QString& out) { return out.indexOf(logged, from) >= 0; },
+                             timeoutMs);
+    }
+
     // The frames the simulator received, in order, from its traffic log ("<- 05 55 ...").
     QList<QByteArray> framesReceived() { return logged(QStringLiteral("<- ")); }
     // The replies it sent, in order, each whole even when sent in two writes ("-> 73 ...").

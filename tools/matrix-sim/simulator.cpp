@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include "controlcommand.h"
 #include "trafficlog.h"
 
 #include <QDir>
@@ -7,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -48,24 +50,37 @@ Simulator::Simulator(const SimOptions& options, Log log, QObject* parent)
         if (readable_)
             readable_->setEnabled(true);
     });
+    powerOff_.setSingleShot(true);
+    // A coarse timer may end the period up to 5% early.
+    powerOff_.setTimerType(Qt::PreciseTimer);
+    connect(&powerOff_, &QTimer::timeout, this, [this] { log_(QStringLiteral("-- power on")); });
 }
 
 bool Simulator::start(QString& error)
 {
     const QDir dir(options_.dir.isEmpty() ? QDir::currentPath() : options_.dir);
-    const QString link = dir.absoluteFilePath(QStringLiteral("COM%1").arg(options_.port));
-    const QFileInfo existing(link);
+    link_ = dir.absoluteFilePath(QStringLiteral("COM%1").arg(options_.port));
+    return plugIn(error);
+}
+
+bool Simulator::plugIn(QString& error)
+{
+    const QFileInfo existing(link_);
     if ((existing.exists() || existing.isSymLink()) && !isStaleLink(existing)) {
         error = QStringLiteral("%1 exists and is not a pseudo-terminal link; not replacing it")
-                    .arg(link);
+                    .arg(link_);
         return false;
     }
     if (!pty_.open()) {
         error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
         return false;
     }
-    if (!pty_.linkAs(link)) {
-        error = QStringLiteral("cannot link %1: %2").arg(link, qt_error_string(errno));
+    if (staleSlave_ >= 0)
+        ::close(std::exchange(staleSlave_, -1));
+    if (!pty_.linkAs(link_)) {
+        error = QStringLiteral("cannot link %1: %2").arg(link_, qt_error_string(errno));
+        pty_.closeMaster();
+        pty_.closeSlave();
         return false;
     }
     // The pseudo-terminal keeps its own hold on the slave side, so the master never sees a
@@ -88,9 +103,84 @@ bool Simulator::start(QString& error)
 
 Simulator::~Simulator()
 {
-    openWatchNotifier_.reset();
-    if (openWatch_ >= 0)
-        ::close(openWatch_);
+    stop();
+}
+
+void Simulator::control(const QString& line)
+{
+    const auto command = parseControlLine(line);
+    if (!command) {
+        if (!line.trimmed().isEmpty())
+            log_(QStringLiteral("!! unknown control %1").arg(escapedText(line.toLocal8Bit())));
+        return;
+    }
+    const QString linkName = QFileInfo(link_).fileName();
+    switch (command->kind) {
+    case ControlCommand::Kind::Front:
+        frontPanel(
+            QStringLiteral("%1 <- %2").arg(QChar(u'A' + command->output - 1)).arg(command->value),
+            model_.frontPanelRoute(command->output, command->value), command->silent);
+        break;
+    case ControlCommand::Kind::Edid:
+        frontPanel(QStringLiteral("EDID mode %1").arg(command->value),
+                   model_.frontPanelEdid(command->value), command->silent);
+        break;
+    case ControlCommand::Kind::Power:
+        log_(QStringLiteral("-- power off for %1 ms").arg(command->offFor.count()));
+        // What was on its way out, and half a frame read in, die with the power.
+        queue_.clear();
+        sendTimer_.stop();
+        model_.dropPartialFrame();
+        powerOff_.start(command->offFor);
+        break;
+    case ControlCommand::Kind::Unplug:
+        if (!pty_.isOpen()) {
+            log_(QStringLiteral("!! unplug: already unplugged"));
+            break;
+        }
+        unplug();
+        log_(QStringLiteral("-- unplugged: line hung up, %1 removed").arg(linkName));
+        break;
+    case ControlCommand::Kind::Replug: {
+        if (pty_.isOpen()) {
+            log_(QStringLiteral("!! replug: still plugged in"));
+            break;
+        }
+        QString error;
+        if (plugIn(error))
+            log_(QStringLiteral("-- replugged: %1 -> %2").arg(linkName, pty_.slavePath()));
+        else
+            log_(QStringLiteral("!! replug failed: %1").arg(error));
+        break;
+    }
+    }
+}
+
+void Simulator::frontPanel(const QString& change, const QByteArray& announcement, bool silent)
+{
+    QString how = QStringLiteral("announced");
+    if (silent)
+        how = QStringLiteral("silent");
+    else if (!pty_.isOpen())
+        how = QStringLiteral("not announced: unplugged");
+    else if (powerOff_.isActive())
+        how = QStringLiteral("not announced: powered off");
+    else if (options_.faults.silent)
+        how = QStringLiteral("not announced: --silent");
+    log_(QStringLiteral("-- front panel: %1 (%2)").arg(change, how));
+    if (how != u"announced")
+        return;
+    // The other faults disturb it like any reply; the answer delay is no part of it.
+    Faults faults = options_.faults;
+    faults.delay = {};
+    enqueue(shapeReply(announcement, faults), Clock::now());
+    sendDue();
+}
+
+void Simulator::enqueue(const QList<ReplyChunk>& chunks, Clock::time_point notBefore)
+{
+    for (qsizetype i = 0; i < chunks.size(); ++i)
+        queue_.push_back({chunks.at(i), notBefore, i == 0 ? replyLine(chunks) : QString()});
 }
 
 void Simulator::watchOpens()
@@ -136,6 +226,10 @@ void Simulator::readLine()
     }
     if (bytes.isEmpty())
         return;
+    if (powerOff_.isActive()) {
+        log_(QStringLiteral("-- powered off, dropped: %1").arg(hexBytes(bytes)));
+        return;
+    }
 
     const auto exchanges = model_.receive(bytes);
     if (const QByteArray skipped = model_.takeSkipped(); !skipped.isEmpty())
@@ -146,8 +240,7 @@ void Simulator::readLine()
         const auto chunks = shapeReply(exchange.reply, options_.faults);
         if (chunks.isEmpty())
             log_(QStringLiteral("-- no answer (silent)"));
-        for (qsizetype i = 0; i < chunks.size(); ++i)
-            queue_.push_back({chunks.at(i), receivedAt, i == 0 ? replyLine(chunks) : QString()});
+        enqueue(chunks, receivedAt);
         if (options_.hangupAfter && ++framesAnswered_ >= *options_.hangupAfter) {
             hangingUp_ = true;
             readable_->setEnabled(false);
@@ -222,13 +315,27 @@ void Simulator::hangUp()
     emit hungUp();
 }
 
-void Simulator::stop()
+void Simulator::unplug()
 {
     readable_.reset();
+    openWatchNotifier_.reset();
+    if (openWatch_ >= 0)
+        ::close(std::exchange(openWatch_, -1));
     sendTimer_.stop();
     retryRead_.stop();
     hangupTimer_.stop();
+    queue_.clear();
+    model_.dropPartialFrame();
+    if (pty_.slaveFd() >= 0 && staleSlave_ < 0)
+        staleSlave_ = ::fcntl(pty_.slaveFd(), F_DUPFD_CLOEXEC, 0);
     pty_.unlink();
     pty_.closeMaster();
     pty_.closeSlave();
+}
+
+void Simulator::stop()
+{
+    unplug();
+    if (staleSlave_ >= 0)
+        ::close(std::exchange(staleSlave_, -1));
 }

@@ -15,7 +15,7 @@
 #include <memory>
 
 // The switcher on a pseudo-terminal: reads frames from the line, answers through the model,
-// paces and disturbs the answers as the options say.
+// paces and disturbs the answers as the options say. Control lines change it while it runs.
 class Simulator : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +31,9 @@ public:
     // Closes the line and removes the link.
     void stop();
 
+    // Acts on one control line (see parseControlLine); logs what it did, or that it is unknown.
+    void control(const QString& line);
+
 signals:
     // The line has been hung up on purpose and the link removed.
     void hungUp();
@@ -43,6 +46,12 @@ private:
         QString logLine; // written when the chunk goes out; empty for a reply's second half
     };
 
+    // Opens a new line and links it at the link path.
+    bool plugIn(QString& error);
+    void unplug();
+    // Logs a change made on the switcher and sends its announcement unless told not to.
+    void frontPanel(const QString& change, const QByteArray& announcement, bool silent);
+    void enqueue(const QList<ReplyChunk>& chunks, Clock::time_point notBefore);
     void readLine();
     void watchOpens();
     void sendDue();
@@ -53,13 +62,17 @@ private:
     SimOptions options_;
     Log log_;
     SwitcherModel model_;
+    QString link_;
     PseudoTerminal pty_;
+    // The unplugged line's slave side, held so that the replug gets another /dev/pts number.
+    int staleSlave_ = -1;
     std::unique_ptr<QSocketNotifier> readable_;
     int openWatch_ = -1;
     std::unique_ptr<QSocketNotifier> openWatchNotifier_;
     QTimer retryRead_;
     QTimer sendTimer_;
     QTimer hangupTimer_;
+    QTimer powerOff_; // active while the switcher is without power
     std::deque<Pending> queue_;
     Clock::time_point lastWriteEnd_{};
     int framesAnswered_ = 0;

@@ -73,6 +73,22 @@ QByteArray SwitcherModel::answer(const CommandFrame& frame)
     return reply::ack();
 }
 
+QByteArray SwitcherModel::frontPanelRoute(int output, int input)
+{
+    if (output < 1 || output > kOutputCount || input < 1 || input > kInputCount)
+        return {};
+    routes_[static_cast<std::size_t>(output - 1)] = input;
+    return reply::route(output, input);
+}
+
+QByteArray SwitcherModel::frontPanelEdid(int mode)
+{
+    if (mode < 0 || mode >= kEdidModeCount)
+        return {};
+    edidMode_ = mode;
+    return reply::edid(mode);
+}
+
 QByteArray SwitcherModel::pressButton(std::uint8_t code)
 {
     const auto index = buttonIndexForCode(code);

@@ -31,6 +31,13 @@ public:
     // Acts on one complete frame and returns the answer.
     QByteArray answer(const CommandFrame& frame);
 
+    // Changes made on the switcher itself, and what it announces on the line about them;
+    // nothing, and no change, for an output, input or mode it does not have.
+    QByteArray frontPanelRoute(int output, int input);
+    QByteArray frontPanelEdid(int mode);
+    // Forgets the start of a frame, as a switcher does when it loses power or its line.
+    void dropPartialFrame() { parser_ = FrameParser(); }
+
     const Routes& routes() const { return routes_; }
     int edidMode() const { return edidMode_; }
 
