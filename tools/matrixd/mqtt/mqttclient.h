@@ -1,6 +1,6 @@
 #pragma once
 
-#include "switcherconfig.h"
+#include "common/switcherconfig.h"
 
 #include <QByteArray>
 #include <QObject>
