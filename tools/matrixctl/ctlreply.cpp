@@ -73,6 +73,7 @@ QString expectation(const Request& r)
             .arg(edidCaption(r.mode));
     case Command::Watch:
     case Command::Detect:
+    case Command::Preset:
         break;
     }
     return {};
@@ -133,6 +134,7 @@ Judgement judgeReply(const Request& r, const QString& text)
     }
     case Command::Watch:
     case Command::Detect:
+    case Command::Preset:
         break;
     }
     return wrong(r, text);

@@ -14,6 +14,7 @@ namespace {
 const QString kPortOption = QStringLiteral("port");
 const QString kTimeoutOption = QStringLiteral("timeout");
 const QString kJsonOption = QStringLiteral("json");
+const QString kConfigOption = QStringLiteral("config");
 constexpr int kMaxTimeoutMs = 3'600'000;
 
 QString description()
@@ -36,9 +37,12 @@ QString description()
                "                          %1\n"
                "  watch                   print every reply as it arrives, until interrupted\n"
                "  detect                  list the ports COM1-COM10 where a switcher answers\n"
+               "  preset NAME             route the outputs of a preset of --config, in turn\n"
                "\n"
-               "Without --port the port is the one remembered in the file COMPORT of the\n"
-               "working directory (COM1 when there is none); matrixctl never writes it.\n"
+               "With --config, OUTPUT and INPUT may be the names the file gives them.\n"
+               "Without --port the port is --config's first share (else its port), or the one\n"
+               "remembered in the file COMPORT of the working directory (COM1 when there is\n"
+               "none); matrixctl never writes it.\n"
                "\n"
                "Exit status: 0 confirmed, 2 bad arguments, 3 port cannot be opened or used,\n"
                "4 no reply within the timeout, 5 wrong reply.")
@@ -61,14 +65,6 @@ std::optional<int> wholeNumber(const QString& text, int low, int high)
     return value;
 }
 
-std::optional<int> parseOutput(const QString& text)
-{
-    const QString upper = text.toUpper();
-    if (upper.size() == 1 && upper[0] >= u'A' && upper[0] <= u'D')
-        return upper[0].unicode() - u'A' + 1;
-    return wholeNumber(text, 1, kOutputCount);
-}
-
 std::optional<PortSpec> parsePort(const QString& text)
 {
     if (text.contains(u'/'))
@@ -85,7 +81,7 @@ std::optional<PortSpec> parsePort(const QString& text)
 }
 
 // Reads the command's own arguments into the request; an error text when they do not fit.
-QString readCommand(const QStringList& args, Request& r)
+QString readCommand(const QStringList& args, const SwitcherConfig& config, Request& r)
 {
     const QString& name = args.first();
     const QStringList rest = args.mid(1);
@@ -102,12 +98,13 @@ QString readCommand(const QStringList& args, Request& r)
         r.command = Command::Route;
         if (auto e = arity(2, QStringLiteral("OUTPUT INPUT")); !e.isEmpty())
             return e;
-        const auto output = parseOutput(rest[0]);
+        const auto output = config.outputNamed(rest[0]);
         if (!output)
-            return QStringLiteral("OUTPUT is A to D or 1 to 4, not \"%1\"").arg(rest[0]);
-        const auto input = wholeNumber(rest[1], 1, kInputCount);
+            return QStringLiteral("OUTPUT is A to D, 1 to 4 or a configured name, not \"%1\"")
+                .arg(rest[0]);
+        const auto input = config.inputNamed(rest[1]);
         if (!input)
-            return QStringLiteral("INPUT is 1 to 4, not \"%1\"").arg(rest[1]);
+            return QStringLiteral("INPUT is 1 to 4 or a configured name, not \"%1\"").arg(rest[1]);
         r.output = *output;
         r.input = *input;
         return {};
@@ -116,9 +113,10 @@ QString readCommand(const QStringList& args, Request& r)
         r.command = Command::Step;
         if (auto e = arity(2, QStringLiteral("OUTPUT left|right")); !e.isEmpty())
             return e;
-        const auto output = parseOutput(rest[0]);
+        const auto output = config.outputNamed(rest[0]);
         if (!output)
-            return QStringLiteral("OUTPUT is A to D or 1 to 4, not \"%1\"").arg(rest[0]);
+            return QStringLiteral("OUTPUT is A to D, 1 to 4 or a configured name, not \"%1\"")
+                .arg(rest[0]);
         const QString direction = rest[1].toLower();
         if (direction != u"left" && direction != u"right")
             return QStringLiteral("step goes left or right, not \"%1\"").arg(rest[1]);
@@ -140,6 +138,23 @@ QString readCommand(const QStringList& args, Request& r)
             return QStringLiteral("MODE is 0 to 10 or an option's caption such as \"%1\", not "
                                   "\"%2\"")
                 .arg(edidCaption(6), mode);
+        return {};
+    }
+    if (name == u"preset") {
+        r.command = Command::Preset;
+        const QString wanted = rest.join(u' ');
+        if (wanted.isEmpty())
+            return QStringLiteral("preset takes NAME");
+        if (config.file.isEmpty())
+            return QStringLiteral("preset needs --config FILE, where presets are named");
+        const Preset* preset = config.presetNamed(wanted);
+        if (!preset)
+            return QStringLiteral("%1 has no preset \"%2\"").arg(config.file, wanted);
+        r.presetName = preset->name;
+        for (int output = 1; output <= kOutputCount; ++output) {
+            if (const auto input = preset->inputOfOutput.at(std::size_t(output - 1)))
+                r.presetRoutes.append({output, *input});
+        }
         return {};
     }
     return QStringLiteral("unknown command \"%1\"").arg(name);
@@ -167,6 +182,9 @@ ParseResult parseCommandLine(const QStringList& arguments)
              .arg(kDefaultTimeout.count()),
          QStringLiteral("ms"), QString::number(kDefaultTimeout.count())},
         {kJsonOption, QStringLiteral("Print JSON instead of text.")},
+        {kConfigOption,
+         QStringLiteral("matrixd's configuration: names, presets, and the port to use."),
+         QStringLiteral("file")},
     });
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("status, route, step, edid, watch or detect."),
@@ -189,7 +207,18 @@ ParseResult parseCommandLine(const QStringList& arguments)
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return refuse(QStringLiteral("no command given; see --help"));
-    if (auto error = readCommand(positional, r); !error.isEmpty())
+    SwitcherConfig config;
+    if (parser.isSet(kConfigOption)) {
+        auto loaded = loadSwitcherConfig(parser.value(kConfigOption));
+        if (auto* error = std::get_if<ConfigError>(&loaded))
+            return refuse(error->text);
+        config = std::get<SwitcherConfig>(std::move(loaded));
+        // The service holds the line: its first virtual port is the way to the switcher.
+        const QString port = config.shares.isEmpty() ? config.port : config.shares.first();
+        if (!port.isEmpty())
+            r.port = parsePort(port);
+    }
+    if (auto error = readCommand(positional, config, r); !error.isEmpty())
         return refuse(error);
 
     r.json = parser.isSet(kJsonOption);
@@ -215,9 +244,13 @@ PortSpec portFromFile(const std::optional<QByteArray>& content)
     return PortSpec{content ? restoredIndex(*content) + 1 : kFirstPortNumber, {}};
 }
 
-QString outputLetter(int output)
+Request presetStep(const Request& preset, int output, int input)
 {
-    return QString(QChar(u'A' + (output - 1)));
+    Request step = preset;
+    step.command = Command::Route;
+    step.output = output;
+    step.input = input;
+    return step;
 }
 
 std::optional<CommandFrame> requestFrame(const Request& request)
@@ -233,6 +266,7 @@ std::optional<CommandFrame> requestFrame(const Request& request)
         return edidModeFrame(request.mode);
     case Command::Watch:
     case Command::Detect:
+    case Command::Preset:
         break;
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/switcherconfig.h"
 #include "protocol/commandframe.h"
 
 #include <QByteArray>
@@ -20,7 +21,7 @@ enum ExitCode : int {
     kWrongReply = 5,
 };
 
-enum class Command { Status, Route, Step, Edid, Watch, Detect };
+enum class Command { Status, Route, Step, Edid, Watch, Detect, Preset };
 
 // A port named as COM<n> or as a device path.
 struct PortSpec {
@@ -40,7 +41,9 @@ struct Request {
     ButtonRole arrow = ButtonRole::LeftArrow; // step
     int mode = 0;                             // edid: 0..10
     bool json = false;
-    std::optional<PortSpec> port; // --port; without it the port comes from "COMPORT"
+    std::optional<PortSpec> port; // --port; else --config's first share or port; else "COMPORT"
+    QString presetName;                           // preset
+    QList<std::pair<int, int>> presetRoutes;      // preset: (output, input) in output order
     std::chrono::milliseconds timeout = kDefaultTimeout;
 };
 
@@ -57,10 +60,10 @@ ParseResult parseCommandLine(const QStringList& arguments);
 // The port "COMPORT" names: its index plus one, COM1 when the file is missing (nullopt).
 PortSpec portFromFile(const std::optional<QByteArray>& content);
 
-// "A".."D" for outputs 1..4.
-QString outputLetter(int output);
+// The request of one route of a preset.
+Request presetStep(const Request& preset, int output, int input);
 
-// The frame a request sends; nothing for watch and detect.
+// The frame a request sends; nothing for watch, detect and preset (a series of routes).
 std::optional<CommandFrame> requestFrame(const Request& request);
 
 } // namespace ctl

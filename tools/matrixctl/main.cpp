@@ -60,6 +60,23 @@ int runDetect(QCoreApplication& app, const ctl::Request& request)
     return finish(detector.outcome());
 }
 
+int runOnPort(QCoreApplication& app, const ctl::Request& request);
+
+// Routes a preset's outputs one confirmed command after another; stops at the first failure.
+int runPreset(QCoreApplication& app, const ctl::Request& request)
+{
+    for (const auto& [output, input] : request.presetRoutes) {
+        const int status = runOnPort(app, ctl::presetStep(request, output, input));
+        if (status != ctl::kOk) {
+            print(stderr, QStringLiteral("matrixctl: preset \"%1\" stopped at %2 <- %3\n")
+                              .arg(request.presetName, outputLetter(output))
+                              .arg(input));
+            return status;
+        }
+    }
+    return ctl::kOk;
+}
+
 int runOnPort(QCoreApplication& app, const ctl::Request& request)
 {
     const ctl::PortSpec port = request.port ? *request.port : ctl::portFromFile(readPortFile());
@@ -113,5 +130,7 @@ int main(int argc, char* argv[])
     }
     if (parsed.request.command == ctl::Command::Detect)
         return runDetect(app, parsed.request);
+    if (parsed.request.command == ctl::Command::Preset)
+        return runPreset(app, parsed.request);
     return runOnPort(app, parsed.request);
 }

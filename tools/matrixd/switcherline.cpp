@@ -75,6 +75,7 @@ void SwitcherLine::tryOpen()
         if (problem != lastOpenProblem_)
             emit logLine(QStringLiteral("cannot open the line: %1; retrying").arg(problem));
         lastOpenProblem_ = problem;
+        emit traffic(QStringLiteral("-- cannot open, next try in %1 ms").arg(retryDelay_.count()));
         retry_.start(retryDelay_);
         retryDelay_ = std::min(retryDelay_ * 2, timing_.lastRetry);
         return;

@@ -1,0 +1,272 @@
+// matrixd between the switcher simulator and its clients, all real processes and
+// pseudo-terminals: the panel's window, the panel's serial control, matrixctl.
+
+#include "platform/fakes/fakemessageboxes.h"
+#include "support/daemonprocess.h"
+#include "support/formcontrols.h"
+#include "support/scratchdirectory.h"
+#include "support/simprocess.h"
+#include "support/switcher.h"
+#include "window/form1.h"
+
+#include <QtTest>
+
+using namespace switcher;
+
+namespace {
+
+// The switcher's line in a folder of its own; the shares beside the test's working directory.
+struct Rig {
+    ScratchDirectory dir;
+    QString lineDir = dir.path() + QStringLiteral("/line");
+    bool made = QDir().mkpath(lineDir);
+    SimProcess sim{lineDir, 1, {}};
+    QString share1 = dir.path() + QStringLiteral("/COM1");
+    QString share2 = dir.path() + QStringLiteral("/COM2");
+
+    bool simReady() { return made && sim.waitForLink(); }
+    QStringList daemonArguments(int pollSeconds) const
+    {
+        return {"--port", sim.link(), "--share", share1, "--share", share2,
+                "--poll", QString::number(pollSeconds), "--trace"};
+    }
+    qsizetype framesLike(const QByteArray& frame) { return sim.framesReceived().count(frame); }
+};
+
+QString lampState(const QWidget& form, int output, int input)
+{
+    const QString name = QStringLiteral("%1 %2").arg(QChar(u'A' + output - 1)).arg(input);
+    for (const QWidget* w : form.findChildren<QWidget*>()) {
+        if (w->accessibleName() == name && !qobject_cast<const QAbstractButton*>(w))
+            return w->accessibleDescription();
+    }
+    return QStringLiteral("no lamp %1").arg(name);
+}
+
+QString writeFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return {};
+    return path;
+}
+
+int runCtl(const QStringList& arguments, QString* out = nullptr)
+{
+    QProcess ctl;
+    ctl.start(QStringLiteral(MATRIXCTL_PATH), arguments);
+    if (!ctl.waitForFinished(5000))
+        return -1;
+    if (out)
+        *out = QString::fromUtf8(ctl.readAllStandardOutput() + ctl.readAllStandardError());
+    return ctl.exitCode();
+}
+
+} // namespace
+
+class TestDaemon : public QObject {
+    Q_OBJECT
+
+private slots:
+    void twoClients_eachGetTheirOwnRepliesAndHearTheOthersChanges()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        ShareClient x(rig.share1), y(rig.share2);
+        QVERIFY(x.open() && y.open());
+
+        QVERIFY(x.send(buttonFrame(inputIndex(2, 3))));
+        QVERIFY(x.waitForTexts(1) && y.waitForTexts(1));
+        QCOMPARE(x.texts(), QStringList{"s22"});
+        QCOMPARE(y.texts(), QStringList{"s22"});
+
+        QVERIFY(y.send(edidFrame(10)));
+        QVERIFY(y.waitForTexts(2) && x.waitForTexts(2));
+        QCOMPARE(y.texts().last(), "EE:");
+        QCOMPARE(x.texts().last(), "EE:");
+
+        // A status query changes nothing: only the asker hears its answer.
+        QVERIFY(x.send(kStatusQuery));
+        QVERIFY(x.waitForTexts(3));
+        QCOMPARE(x.texts().last(), "\r\ns10s22s30s40");
+        QVERIFY(y.send(buttonFrame(inputIndex(4, 2))));
+        QVERIFY(y.waitForTexts(3) && x.waitForTexts(4));
+        QCOMPARE(y.texts(), (QStringList{"s22", "EE:", "s41"}));
+        QCOMPARE(x.texts().last(), "s41");
+    }
+
+    void panelWindowOnAShare_followsOtherClientsAndSettlesAfterOneEdidResend()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        QtSerialControl serial;
+        FakeMessageBoxes boxes;
+        Form1 form(serial, boxes); // opens ./COM1, the share
+        form.load();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::mouseClick(controls::command1(form, inputIndex(2, 4)), Qt::LeftButton);
+        QTRY_COMPARE(lampState(form, 2, 4), "lit");
+
+        ShareClient other(rig.share2);
+        QVERIFY(other.open());
+        QVERIFY(other.send(buttonFrame(inputIndex(1, 3))));
+        QTRY_COMPARE(lampState(form, 1, 3), "lit");
+        QCOMPARE(lampState(form, 1, 1), "dark");
+
+        // The panel sends a mode it is told of once more; its own echo ends the exchange.
+        QVERIFY(other.send(edidFrame(6)));
+        QTRY_VERIFY(controls::find<QRadioButton>(form, "Option1_6")->isChecked());
+        QVERIFY(rig.sim.waitForOutput([&](const QString&) { return rig.framesLike(edidFrame(6)) >= 2; }));
+        QVERIFY(other.send(kStatusQuery));
+        QVERIFY(other.waitForTexts(3));
+        QCOMPARE(rig.framesLike(edidFrame(6)), 2);
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void frontPanelChanges_reachEveryShare_silentOnesWithinAPoll()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(1));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        ShareClient x(rig.share1), y(rig.share2);
+        QVERIFY(x.open() && y.open());
+
+        QVERIFY(rig.sim.control("front D 4", "front panel"));
+        QVERIFY(x.waitForTexts(1) && y.waitForTexts(1));
+        QCOMPARE(x.texts(), QStringList{"s43"});
+        QCOMPARE(y.texts(), QStringList{"s43"});
+
+        QVERIFY(rig.sim.control("front A 2 silent", "front panel"));
+        QVERIFY(x.waitForTexts(2, 2500) && y.waitForTexts(2, 2500));
+        QCOMPARE(x.texts().last(), "s11");
+        QCOMPARE(y.texts().last(), "s11");
+        // Polls that find nothing new reach nobody.
+        QVERIFY(daemon.waitFor("<- 04 55 20 77", 4));
+        QCOMPARE(x.texts().size(), 2);
+    }
+
+    void unplugAndReplug_offlineThenOnlineWithTheStateReadAgain()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        ShareClient x(rig.share1);
+        QVERIFY(x.open());
+
+        QVERIFY(rig.sim.control("unplug", "unplugged"));
+        QVERIFY(daemon.waitFor("line closed: the device went away"));
+        QVERIFY(daemon.waitFor("switcher not answering"));
+        QVERIFY(rig.sim.control("front B 4 silent", "front panel"));
+        QVERIFY(rig.sim.control("replug", "replugged"));
+        QVERIFY(daemon.waitFor("switcher answering", 2, 4000));
+        QVERIFY(x.waitForTexts(1));
+        QCOMPARE(x.texts(), QStringList{"s23"});
+        QVERIFY(daemon.count("cannot open the line") <= 1);
+    }
+
+    void portHeldByAnotherProgram_oneLogLineThenRetriesUntilFree()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        QtSerialControl holder;
+        holder.setDevicePath(QFileInfo(rig.sim.link()).canonicalFilePath());
+        QVERIFY(holder.open());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("-- cannot open, next try", 2, 5000));
+        QCOMPARE(daemon.count("is held by another program; retrying"), 1);
+        QVERIFY(holder.close());
+        QVERIFY(daemon.waitFor("switcher answering", 1, 8000));
+    }
+
+    void silentSwitcher_offlineAfterThreeUnansweredPolls_backAtItsFirstReply()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(1));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        QVERIFY(rig.sim.control("power 4500", "power off"));
+        QVERIFY(daemon.waitFor("switcher not answering", 1, 5000));
+        QVERIFY(daemon.output().contains("line open")); // the port itself stays open
+        QCOMPARE(daemon.count("line closed"), 0);
+        QVERIFY(daemon.waitFor("switcher answering", 2, 5000));
+    }
+
+    void badConfiguration_oneLineWithItsPlaceAndExitTwo_beforeAnyPortOpens_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("error");
+        const QByteArray head = "[switcher]\nport = PORT\n";
+        QTest::newRow("unknown section") << head + "[input]\n1 = DVD\n" << ":3: unknown section [input]";
+        QTest::newRow("unknown key") << head + "pol = 3\n" << ":3: unknown key pol in [switcher]";
+        QTest::newRow("bad value") << head + "poll = soon\n" << ":3: poll is 0 to";
+        QTest::newRow("duplicate name") << head + "[inputs]\n1 = DVD\n2 = dvd\n"
+                                        << ":5: the name \"dvd\" is given twice (line 4)";
+        QTest::newRow("preset names no input") << head + "[preset Night]\nA = 7\n"
+                                               << ":4: \"7\" names no input";
+        QTest::newRow("share over a file") << head + "share = SHARE\n"
+                                           << ":3: SHARE exists and is not a pseudo-terminal link";
+    }
+    void badConfiguration_oneLineWithItsPlaceAndExitTwo_beforeAnyPortOpens()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        Rig rig;
+        QVERIFY(rig.simReady());
+        const QString plainFile = writeFile(rig.dir.path() + "/COM5", "mine");
+        text.replace("PORT", rig.sim.link().toUtf8()).replace("SHARE", plainFile.toUtf8());
+        error.replace("SHARE", plainFile);
+        const QString file = writeFile(rig.dir.path() + "/bad.conf", text);
+        DaemonProcess daemon({"--config", file});
+        QCOMPARE(daemon.waitForExit(), 2);
+        const QString out = daemon.output();
+        QVERIFY2(out.startsWith("matrixd: " + file + error) && out.count('\n') == 1, qPrintable(out));
+        QVERIFY(!rig.sim.output().contains("line opened"));
+        QCOMPARE(QFile(plainFile).size(), 4);
+    }
+
+    void stopSignal_removesTheLinksClosesThePortAndExitsZero()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        QVERIFY(QFileInfo(rig.share1).isSymLink());
+        QCOMPARE(daemon.stop(), 0);
+        QVERIFY(!QFileInfo(rig.share1).isSymLink() && !QFileInfo(rig.share2).isSymLink());
+        QVERIFY(rig.sim.waitForOutput("line closed"));
+    }
+
+    void matrixctlWithTheConfiguration_takesNamesAndRunsPresetsThroughAShare()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        const QString config = writeFile(
+            rig.dir.path() + "/hall.conf",
+            "[switcher]\nport = " + rig.sim.link().toUtf8() + "\nshare = " + rig.share1.toUtf8() +
+                "\npoll = 0\n[inputs]\n1 = Blu-ray\n3 = Laptop\n[outputs]\nB = Projector\n"
+                "[preset Movie night]\nProjector = Blu-ray\nD = 3\n");
+        DaemonProcess daemon({"--config", config});
+        QVERIFY(daemon.waitFor("switcher answering"));
+        QString out;
+        QCOMPARE(runCtl({"--config", config, "route", "projector", "Laptop"}, &out), 0);
+        QCOMPARE(out, "B <- 3\n");
+        QCOMPARE(runCtl({"--config", config, "preset", "Movie night"}, &out), 0);
+        QCOMPARE(out, "B <- 1\nD <- 3\n");
+        QVERIFY(rig.sim.waitForFrames(4));
+        QCOMPARE(rig.sim.framesReceived().mid(1),
+                 (QList<QByteArray>{buttonFrame(inputIndex(2, 3)), buttonFrame(inputIndex(2, 1)),
+                                    buttonFrame(inputIndex(4, 3))}));
+        QCOMPARE(runCtl({"--config", config, "preset", "Party"}, &out), 2);
+        QVERIFY2(out.contains("has no preset \"Party\""), qPrintable(out));
+    }
+};
+
+QTEST_MAIN(TestDaemon)
+#include "tst_daemon.moc"
