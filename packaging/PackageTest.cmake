@@ -1,4 +1,5 @@
-# cmake -DCPACK=... -DBUILD_DIR=... -DSCRATCH=... -DEXPECT_PANEL=0|1 -DEXPECT_SIM=0|1 -P PackageTest.cmake
+# cmake -DCPACK=... -DBUILD_DIR=... -DSCRATCH=... -DEXPECT_PANEL=0|1 -DEXPECT_SIM=0|1
+#       -DEXPECT_DAEMON=0|1 -P PackageTest.cmake
 # Everything happens below SCRATCH, which is emptied first so an earlier run cannot help.
 
 function(run)
@@ -36,6 +37,10 @@ endif()
 if(EXPECT_SIM)
     list(APPEND files usr/bin/matrix-sim)
 endif()
+if(EXPECT_DAEMON)
+    list(APPEND files usr/bin/matrixd usr/lib/systemd/system/matrixd@.service
+                      usr/share/doc/matrix-panel/matrixd.conf.example)
+endif()
 foreach(f IN LISTS files)
     if(NOT EXISTS "${root}/${f}")
         message(FATAL_ERROR "the package lacks /${f}")
@@ -62,4 +67,18 @@ execute_process(COMMAND "${root}/usr/bin/matrixctl" --help WORKING_DIRECTORY "${
 if(NOT rc EQUAL 0 OR NOT out MATCHES "^Usage: matrixctl ")
     message(FATAL_ERROR "unpacked matrixctl --help: exit ${rc}\n${out}\n${err}")
 endif()
-message(STATUS "package ${debs} unpacks and its matrixctl runs")
+# The unit starts the installed matrixd, and the example configuration is one it accepts.
+if(EXPECT_DAEMON)
+    file(READ "${root}/usr/lib/systemd/system/matrixd@.service" unit)
+    if(NOT unit MATCHES "\nExecStart=/usr/bin/matrixd --config /etc/matrixd/%i.conf\n")
+        message(FATAL_ERROR "the unit does not start the installed matrixd:\n${unit}")
+    endif()
+    execute_process(COMMAND "${root}/usr/bin/matrixd" --check --config
+                            "${root}/usr/share/doc/matrix-panel/matrixd.conf.example"
+                    WORKING_DIRECTORY "${SCRATCH}"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT out MATCHES "B = Projector")
+        message(FATAL_ERROR "unpacked matrixd --check on the example: exit ${rc}\n${out}\n${err}")
+    endif()
+endif()
+message(STATUS "package ${debs} unpacks and its matrixctl and matrixd run")

@@ -8,6 +8,11 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/matrix-panel.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/matrix-panel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# matrixd as a templated systemd unit, one instance per switcher, and a configuration to start from.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/matrixd@.service DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/matrixd.conf.example
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 set(MATRIX_PACKAGE_MAINTAINER "Matrix panel maintainers <matrix-panel@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 
@@ -21,8 +26,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "matrix-panel routes the four inputs of an HDMI matrix switcher to its four outputs, asks\n\
 for its status and sets its EDID mode over RS-232 (9600 8N1). matrixctl does the same from\n\
-scripts, and matrix-sim simulates the switcher on a pseudo-terminal for trying both without\n\
-hardware.")
+scripts, matrixd shares one switcher with many clients and publishes it over MQTT, and\n\
+matrix-sim simulates the switcher on a pseudo-terminal for trying them without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -32,7 +37,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The panel cannot show a window without the platform plugins.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
-libqt6serialport6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
+libqt6serialport6 (>= 6.4), qt6-qpa-plugins (>= 6.4), libmosquitto1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 include(CPack)
 
@@ -45,6 +50,7 @@ if(UNIX AND TARGET matrixctl)
                      -DSCRATCH=${CMAKE_BINARY_DIR}/package-test
                      -DEXPECT_PANEL=$<TARGET_EXISTS:matrix-panel>
                      -DEXPECT_SIM=$<TARGET_EXISTS:matrix-sim>
+                     -DEXPECT_DAEMON=$<TARGET_EXISTS:matrixd>
                      -P ${CMAKE_CURRENT_LIST_DIR}/PackageTest.cmake)
     set_tests_properties(package_installsAndRunsMatrixctl PROPERTIES
                          LABELS package TIMEOUT 600)
