@@ -84,7 +84,9 @@ private slots:
                                         "[outputs]\nB = Projector\n[preset Movie night]\n"
                                         "projector = blu-ray\nD = 4\n[mqtt]\nhost = h\ncafile = ca\n");
         QCOMPARE(c.id, "t");
-        QCOMPARE(c.pollSeconds, 5);
+        QCOMPARE(c.poll, std::chrono::milliseconds{5000});
+        QCOMPARE(parsePollSeconds("0.25"), std::chrono::milliseconds{250});
+        QCOMPARE(parsePollSeconds("1.2345"), std::nullopt);
         QCOMPARE(c.inputNamed("BLU-RAY"), 1);
         QCOMPARE(c.inputNamed("Input 4"), 4);
         QCOMPARE(c.inputNamed("5"), std::nullopt);

@@ -168,12 +168,12 @@ private:
                                 .arg(value));
             config_.port = value;
         } else if (key == u"poll") {
-            const auto seconds = wholeNumber(value, 0, kMaxPollSeconds);
-            if (!seconds)
+            const auto poll = parsePollSeconds(value);
+            if (!poll)
                 return fail(QStringLiteral("poll is 0 to %1 seconds, not \"%2\"")
                                 .arg(kMaxPollSeconds)
                                 .arg(value));
-            config_.pollSeconds = *seconds;
+            config_.poll = *poll;
         } else if (key == u"timeout") {
             const auto ms = wholeNumber(value, 1, kMaxTimeoutMs);
             if (!ms)
@@ -332,6 +332,24 @@ private:
 
 } // namespace
 
+std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text)
+{
+    static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:\\.([0-9]{1,3}))?$"));
+    const auto match = seconds.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int whole = match.captured(1).toInt();
+    const int fraction = match.captured(2).leftJustified(3, u'0').toInt();
+    if (whole > kMaxPollSeconds || (whole == kMaxPollSeconds && fraction > 0))
+        return std::nullopt;
+    return std::chrono::milliseconds{whole * 1000LL + fraction};
+}
+
+QString pollSecondsText(std::chrono::milliseconds poll)
+{
+    return QString::number(double(poll.count()) / 1000, 'g', 9);
+}
+
 QString outputLetter(int output)
 {
     return QString(QChar(u'A' + output - 1));
@@ -437,7 +455,7 @@ QString describeSwitcherConfig(const SwitcherConfig& config)
     line(QStringLiteral("id"), config.id);
     line(QStringLiteral("name"), config.name);
     line(QStringLiteral("port"), config.port);
-    line(QStringLiteral("poll"), QString::number(config.pollSeconds));
+    line(QStringLiteral("poll"), pollSecondsText(config.poll));
     line(QStringLiteral("timeout"), QString::number(config.timeout.count()));
     for (const QString& share : config.shares)
         line(QStringLiteral("share"), share);

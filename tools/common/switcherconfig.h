@@ -15,7 +15,7 @@
 // changed: its line, its virtual ports, names of inputs and outputs, presets and the broker.
 // matrixd and matrixctl read the same file.
 
-inline constexpr int kDefaultPollSeconds = 5;
+inline constexpr std::chrono::milliseconds kDefaultPoll{5000};
 inline constexpr std::chrono::milliseconds kDefaultCommandTimeout{500};
 inline constexpr int kDefaultMqttPort = 1883;
 inline constexpr int kDefaultMqttTlsPort = 8883;
@@ -45,7 +45,7 @@ struct SwitcherConfig {
     QString id = QStringLiteral("matrix");     // stable: topics and unique ids derive from it
     QString name = QStringLiteral("HDMI matrix");
     QString port;                              // COM<n> or a device path
-    int pollSeconds = kDefaultPollSeconds;     // 0: never
+    std::chrono::milliseconds poll = kDefaultPoll; // 0: never
     std::chrono::milliseconds timeout = kDefaultCommandTimeout;
     QStringList shares;                        // paths where virtual ports are linked
     QList<int> shareLines;                     // each share's line in the file, for errors
@@ -83,6 +83,10 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config);
 
 // The effective configuration as INI text, every key with its value; the password is masked.
 QString describeSwitcherConfig(const SwitcherConfig& config);
+
+// Seconds, whole or with up to three decimals ("5", "0.25"), as `poll` and --poll take them.
+std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text);
+QString pollSecondsText(std::chrono::milliseconds poll);
 
 // "A".."D" for outputs 1..4.
 QString outputLetter(int output);

@@ -81,10 +81,11 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
         c.shares.append(path);
     }
     if (parser.isSet(poll)) {
-        static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
-        if (!digits.match(parser.value(poll)).hasMatch())
-            return refuse(QStringLiteral("--poll takes whole seconds, not \"%1\"").arg(parser.value(poll)));
-        c.pollSeconds = parser.value(poll).toInt();
+        const auto every = parsePollSeconds(parser.value(poll));
+        if (!every)
+            return refuse(QStringLiteral("--poll takes seconds such as 5 or 0.5, not \"%1\"")
+                              .arg(parser.value(poll)));
+        c.poll = *every;
     }
     if (parser.isSet(mqtt)) {
         static const QRegularExpression hostPort(QStringLiteral("^([^:\\s]+)(?::([0-9]{1,5}))?$"));

@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
     QtSerialControl serial;
     SwitcherLine::Timing timing;
     timing.timeout = config.timeout;
-    timing.poll = std::chrono::seconds{config.pollSeconds};
+    timing.poll = config.poll;
     Switchboard board(
         config, serial,
         [target](SerialControl& port) {

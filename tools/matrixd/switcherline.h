@@ -28,7 +28,7 @@ public:
     using Clock = std::chrono::steady_clock;
     struct Timing {
         std::chrono::milliseconds timeout{500};
-        std::chrono::seconds poll{5}; // 0: never
+        std::chrono::milliseconds poll{5000}; // 0: never
         std::chrono::milliseconds settle{30};
         std::chrono::milliseconds firstRetry{1000};
         std::chrono::milliseconds lastRetry{10000};

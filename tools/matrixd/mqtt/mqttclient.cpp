@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <poll.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -28,11 +30,14 @@ constexpr int kWillQos = 1;
 // Repeats of a failure are not logged, so its one line says what happens next.
 const QString kRetrying = QStringLiteral("; retrying, at growing intervals up to 30 s");
 
+// "The connection was lost", for the middle of a log line.
 QString reason(int rc, int savedErrno)
 {
-    if (rc == MOSQ_ERR_ERRNO)
-        return QString::fromLocal8Bit(std::strerror(savedErrno));
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    QString text = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(savedErrno))
+                                        : QString::fromUtf8(mosquitto_strerror(rc));
+    if (text.endsWith(u'.'))
+        text.chop(1);
+    return text;
 }
 
 // "Connection Refused: not authorised." -> "not authorised"
@@ -62,13 +67,14 @@ MqttClient::MqttClient(MqttSettings settings, Log log, QObject* parent)
         mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
         mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
         mosquitto_message_callback_set(mosq_, &MqttClient::onMessage);
+        mosquitto_log_callback_set(mosq_, &MqttClient::onLog);
     }
 
     miscTimer_.setInterval(kHousekeeping);
     connect(&miscTimer_, &QTimer::timeout, this, [this] {
-        if (mosquitto_socket(mosq_) >= 0)
-            mosquitto_loop_misc(mosq_);
-        syncNotifiers();
+        const int socket = mosquitto_socket(mosq_);
+        if (socket >= 0 && socket != abandonedSocket_)
+            afterLoop(mosquitto_loop_misc(mosq_));
     });
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &MqttClient::attempt);
@@ -76,6 +82,7 @@ MqttClient::MqttClient(MqttSettings settings, Log log, QObject* parent)
 
 MqttClient::~MqttClient()
 {
+    blockSignals(true); // whoever listens may be half destroyed
     stop();
     if (mosq_)
         mosquitto_destroy(mosq_);
@@ -106,11 +113,12 @@ void MqttClient::stop()
     running_ = false;
     retryTimer_.stop();
     miscTimer_.stop();
-    if (mosq_ && mosquitto_socket(mosq_) >= 0) {
-        mosquitto_disconnect(mosq_);
-        syncNotifiers();
+    if (mosq_ && mosquitto_socket(mosq_) >= 0)
+        afterLoop(mosquitto_disconnect(mosq_));
+    if (connected_) {
+        connected_ = false;
+        emit disconnected();
     }
-    connected_ = false;
 }
 
 bool MqttClient::publish(const QString& topic, const QByteArray& payload, bool retain)
@@ -120,7 +128,7 @@ bool MqttClient::publish(const QString& topic, const QByteArray& payload, bool r
     const QByteArray name = topic.toUtf8();
     const int rc = mosquitto_publish(mosq_, nullptr, name.constData(), int(payload.size()),
                                      payload.constData(), kPublishQos, retain);
-    syncNotifiers();
+    afterLoop(rc);
     return rc == MOSQ_ERR_SUCCESS;
 }
 
@@ -129,7 +137,7 @@ bool MqttClient::subscribe(const QString& pattern)
     if (!connected_)
         return false;
     const int rc = mosquitto_subscribe(mosq_, nullptr, pattern.toUtf8().constData(), kSubscribeQos);
-    syncNotifiers();
+    afterLoop(rc);
     return rc == MOSQ_ERR_SUCCESS;
 }
 
@@ -138,7 +146,7 @@ bool MqttClient::unsubscribe(const QString& pattern)
     if (!connected_)
         return false;
     const int rc = mosquitto_unsubscribe(mosq_, nullptr, pattern.toUtf8().constData());
-    syncNotifiers();
+    afterLoop(rc);
     return rc == MOSQ_ERR_SUCCESS;
 }
 
@@ -181,21 +189,17 @@ bool MqttClient::configure()
 
 void MqttClient::attempt()
 {
-    if (!running_ || mosquitto_socket(mosq_) >= 0)
+    if (!running_ || connected_)
         return;
+    // Connecting again closes an abandoned socket.
+    abandonedSocket_ = -1;
+    libraryError_.clear();
     if (!configure()) {
         scheduleRetry();
         return;
     }
-    const int rc = mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(),
-                                           settings_.port, kKeepAliveSeconds);
-    const int savedErrno = errno;
-    syncNotifiers();
-    if (rc != MOSQ_ERR_SUCCESS) {
-        problem(QStringLiteral("cannot connect to the broker at %1: %2")
-                    .arg(where(), reason(rc, savedErrno)) + kRetrying);
-        scheduleRetry();
-    }
+    afterLoop(mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(), settings_.port,
+                                      kKeepAliveSeconds));
 }
 
 void MqttClient::scheduleRetry()
@@ -226,24 +230,52 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc)
 
 void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
 {
-    const int savedErrno = errno;
+    // Handled once the library call returns: libmosquitto may log the reason after this.
     auto* client = static_cast<MqttClient*>(self);
-    const bool wasConnected = client->connected_;
-    client->connected_ = false;
-    client->resync_ = true;
+    client->disconnect_ = std::pair{rc, errno};
+}
+
+void MqttClient::closed(int rc, int savedErrno)
+{
+    const bool wasConnected = connected_;
+    connected_ = false;
+    resync_ = true;
     if (wasConnected)
-        emit client->disconnected();
-    if (!client->running_)
+        emit disconnected();
+    if (!running_)
         return;
-    if (client->refusal_.isEmpty()) {
-        const QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("closed")
-                                                   : reason(rc, savedErrno);
+    if (refusal_.isEmpty()) {
+        QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("closed") : reason(rc, savedErrno);
+        if (!libraryError_.isEmpty())
+            why += QStringLiteral(" (%1)").arg(libraryError_);
         const QString what = wasConnected ? QStringLiteral("lost the broker at %1: %2")
                                           : QStringLiteral("cannot connect to the broker at %1: %2");
-        client->problem(what.arg(client->where(), why) + kRetrying);
+        problem(what.arg(where(), why) + kRetrying);
     }
-    client->refusal_.clear();
-    client->scheduleRetry();
+    refusal_.clear();
+    libraryError_.clear();
+    scheduleRetry();
+}
+
+void MqttClient::afterLoop(int rc)
+{
+    const int savedErrno = errno;
+    // A failed TLS handshake closes the socket without calling the disconnect callback.
+    const int socket = mosquitto_socket(mosq_);
+    if ((socket < 0 || socket == abandonedSocket_)
+        && (connected_ || (running_ && !retryTimer_.isActive()))) {
+        const auto [why, number] = disconnect_.value_or(std::pair{rc, savedErrno});
+        closed(why, number);
+    }
+    disconnect_.reset();
+    syncNotifiers();
+}
+
+void MqttClient::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    // Only errors, which say why TLS failed; the library never logs a password.
+    if (level == MOSQ_LOG_ERR)
+        static_cast<MqttClient*>(self)->libraryError_ = QString::fromUtf8(text);
 }
 
 void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message)
@@ -253,9 +285,26 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     emit client->messageReceived(QString::fromUtf8(message->topic), payload, message->retain);
 }
 
+void MqttClient::abandon()
+{
+    abandonedSocket_ = mosquitto_socket(mosq_);
+    dropNotifiers();
+    if (libraryError_.isEmpty())
+        libraryError_ = QStringLiteral("closed during the TLS handshake");
+    closed(MOSQ_ERR_CONN_LOST, 0);
+}
+
+bool MqttClient::hungUp(int socket)
+{
+    pollfd watched{socket, POLLIN, 0};
+    return socket >= 0 && ::poll(&watched, 1, 0) == 1 && (watched.revents & (POLLHUP | POLLERR)) != 0;
+}
+
 void MqttClient::syncNotifiers()
 {
-    const int socket = mosquitto_socket(mosq_);
+    int socket = mosquitto_socket(mosq_);
+    if (socket == abandonedSocket_)
+        socket = -1;
     if (socket != watchedSocket_ || resync_) {
         dropNotifiers();
         resync_ = false;
@@ -263,13 +312,14 @@ void MqttClient::syncNotifiers()
             watchedSocket_ = socket;
             readNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Read, this);
             connect(readNotifier_, &QSocketNotifier::activated, this, [this] {
-                mosquitto_loop_read(mosq_, 1);
-                syncNotifiers();
+                const int rc = mosquitto_loop_read(mosq_, 1);
+                if (!connected_ && hungUp(mosquitto_socket(mosq_)))
+                    return abandon();
+                afterLoop(rc);
             });
             writeNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Write, this);
             connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
-                mosquitto_loop_write(mosq_, 1);
-                syncNotifiers();
+                afterLoop(mosquitto_loop_write(mosq_, 1));
             });
         }
     }

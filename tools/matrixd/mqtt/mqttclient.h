@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
+#include <utility>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -59,6 +61,16 @@ private:
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
+
+    // The connection ended (or never came): tell, and try again later.
+    void closed(int rc, int savedErrno);
+    // After driving libmosquitto: notice a socket it closed, watch the one it has.
+    void afterLoop(int rc);
+    // libmosquitto 2.0 keeps retrying a TLS handshake on a socket the far end closed, without
+    // end: give up on that socket; the next attempt closes it.
+    void abandon();
+    static bool hungUp(int socket);
 
     bool configure();
     void attempt();
@@ -75,12 +87,15 @@ private:
     QSocketNotifier* readNotifier_ = nullptr;
     QSocketNotifier* writeNotifier_ = nullptr;
     int watchedSocket_ = -1;
+    int abandonedSocket_ = -1;
     bool resync_ = false; // the socket closed: a new one may reuse its number
     QTimer miscTimer_;
     QTimer retryTimer_;
     std::chrono::milliseconds backoff_;
     QString lastProblem_; // repeated failures are logged once until a connection succeeds
     QString refusal_;     // the broker's reason, between its CONNACK and the disconnect
+    std::optional<std::pair<int, int>> disconnect_; // libmosquitto's code and errno, to handle
+    QString libraryError_; // libmosquitto's last error line (OpenSSL's reason) for this attempt
     QString willTopic_;
     QByteArray willPayload_;
     bool willRetain_ = false;
