@@ -44,9 +44,16 @@ bool PseudoTerminal::linkAs(const QString& linkPath)
     return true;
 }
 
-bool PseudoTerminal::isStaleLink(const QFileInfo& info)
+bool PseudoTerminal::mayLinkAt(const QString& linkPath, QString& error)
 {
-    return info.isSymLink() && info.symLinkTarget().startsWith(QStringLiteral("/dev/pts/"));
+    const QFileInfo existing(linkPath);
+    if (!existing.exists() && !existing.isSymLink())
+        return true;
+    if (existing.isSymLink() && existing.symLinkTarget().startsWith(QStringLiteral("/dev/pts/")))
+        return true;
+    error = QStringLiteral("%1 exists and is not a pseudo-terminal link; not replacing it")
+                .arg(linkPath);
+    return false;
 }
 
 void PseudoTerminal::unlink()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFileInfo>
 #include <QString>
 
 #include <chrono>
@@ -40,9 +39,10 @@ public:
     // Reads what arrives within the timeout; returns as soon as `atLeast` bytes are in hand.
     QByteArray read(std::chrono::milliseconds timeout, qsizetype atLeast = 1);
 
-    // A link into /dev/pts is a pseudo-terminal's, live or left by a stopped run; any other file
-    // or link (a real adapter's, even one unplugged) belongs to the user and is never replaced.
-    static bool isStaleLink(const QFileInfo& info);
+    // Whether a link may be made at linkPath: nothing there, or a link into /dev/pts (a
+    // pseudo-terminal's, live or left by a stopped run). Any other file or link (a real
+    // adapter's, even one unplugged) belongs to the user and is never replaced.
+    static bool mayLinkAt(const QString& linkPath, QString& error);
 
     // About 1.04 ms a byte: 10 bits at 9600 baud.
     static constexpr std::chrono::microseconds kByteTime9600{1042};

@@ -25,13 +25,6 @@ constexpr std::chrono::milliseconds kFullLineRetry{10};
 // How long to leave a line that reports an error before reading it again.
 constexpr std::chrono::milliseconds kReadRetry{200};
 
-bool isStaleLink(const QFileInfo& info)
-{
-    // A link into /dev/pts is a simulator's, live or left from a stopped run; any other file or
-    // link (an adapter's, even one unplugged) belongs to the user.
-    return info.isSymLink() && info.symLinkTarget().startsWith(QStringLiteral("/dev/pts/"));
-}
-
 } // namespace
 
 Simulator::Simulator(const SimOptions& options, Log log, QObject* parent)
@@ -65,12 +58,8 @@ bool Simulator::start(QString& error)
 
 bool Simulator::plugIn(QString& error)
 {
-    const QFileInfo existing(link_);
-    if ((existing.exists() || existing.isSymLink()) && !isStaleLink(existing)) {
-        error = QStringLiteral("%1 exists and is not a pseudo-terminal link; not replacing it")
-                    .arg(link_);
+    if (!PseudoTerminal::mayLinkAt(link_, error))
         return false;
-    }
     if (!pty_.open()) {
         error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
         return false;

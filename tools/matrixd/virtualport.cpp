@@ -1,6 +1,5 @@
 #include "virtualport.h"
 
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -22,12 +21,8 @@ VirtualPort::~VirtualPort()
 
 bool VirtualPort::open(const QString& group, QString& error)
 {
-    const QFileInfo existing(linkPath_);
-    if ((existing.exists() || existing.isSymLink()) && !PseudoTerminal::isStaleLink(existing)) {
-        error = QStringLiteral("%1 exists and is not a pseudo-terminal link; not replacing it")
-                    .arg(linkPath_);
+    if (!PseudoTerminal::mayLinkAt(linkPath_, error))
         return false;
-    }
     if (!pty_.open()) {
         error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
         return false;
