@@ -185,6 +185,19 @@ private slots:
         QVERIFY(daemon.waitFor("switcher answering", 1, 8000));
     }
 
+    void missingPort_saidOnceThenOpenedWhenItAppears()
+    {
+        ScratchDirectory dir;
+        const QString link = SimProcess::linkIn(dir.path(), 1);
+        DaemonProcess daemon({"--port", link, "--poll", "0", "--trace"});
+        QVERIFY(daemon.waitFor("-- cannot open, next try", 2, 5000));
+        QCOMPARE(daemon.count(link + " does not exist; retrying"), 1);
+        SimProcess sim(dir.path(), 1, {});
+        QVERIFY(sim.waitForLink());
+        QVERIFY(daemon.waitFor("switcher answering", 1, 8000));
+        QCOMPARE(daemon.count("cannot open the line"), 1);
+    }
+
     void silentSwitcher_offlineAfterThreeUnansweredPolls_backAtItsFirstReply()
     {
         Rig rig;
