@@ -199,7 +199,7 @@ QList<Message> discoveryMessages(const SwitcherConfig& config)
 
     const std::map<QString, QString> presetIds = presetObjectIds(config);
     for (const Preset& preset : config.presets) {
-        const QString object = presetIds.at(preset.name);
+        const QString& object = presetIds.at(preset.name);
         QJsonObject button = entity(config, object, preset.name);
         button.insert(QStringLiteral("command_topic"), presetSetTopic(config));
         button.insert(QStringLiteral("payload_press"), preset.name);
@@ -299,7 +299,7 @@ std::optional<std::variant<Command, Rejection>> parseCommand(const SwitcherConfi
 
     std::optional<int> output;
     if (parts.size() == 3 && parts[0] == u"output" && parts[2] == u"set") {
-        const QString letter = parts[1];
+        const QString& letter = parts[1];
         if (letter.size() == 1 && letter[0] >= u'A' && letter[0] <= u'D')
             output = letter[0].unicode() - u'A' + 1;
         else
