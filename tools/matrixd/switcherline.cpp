@@ -124,6 +124,12 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
         emit commandFinished(origin, false);
         return;
     }
+    if (queue_.size() >= kMostQueued) {
+        if (done)
+            done({false, QStringLiteral("too many commands waiting")});
+        emit commandFinished(origin, false);
+        return;
+    }
     queue_.push_back({frame, origin, std::move(done)});
     sendNext();
 }

@@ -26,6 +26,9 @@ class SwitcherLine : public QObject {
     Q_OBJECT
 public:
     using Clock = std::chrono::steady_clock;
+    // A client that writes frames faster than the switcher answers cannot grow the queue
+    // without end; what does not fit is refused like a command on a closed line.
+    static constexpr std::size_t kMostQueued = 64;
     struct Timing {
         std::chrono::milliseconds timeout{500};
         std::chrono::milliseconds poll{5000}; // 0: never
