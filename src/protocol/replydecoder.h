@@ -36,6 +36,3 @@ QString edidMessage(int mode);
 
 // Classifies a reply text by fixed character positions. Pure: no state, no side effects.
 ReplyEffects decodeReply(const QString& text);
-
-// For test failure messages.
-QString describe(const ReplyEffects& effects);

@@ -130,7 +130,7 @@ QLabel* caption(const QString& text, const QString& name, QWidget* parent)
 
 Form1::Form1(SerialControl& serial, MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent), serial_(serial), boxes_(boxes), link_(serial, boxes), choice_(link_),
-      intake_(serial)
+      intake_(serial, kSettleWait, this)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("KORVEN-001"));

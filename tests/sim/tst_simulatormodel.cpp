@@ -9,6 +9,7 @@
 #include "protocol/replytext.h"
 #include "replyshaper.h"
 #include "simoptions.h"
+#include "support/effects.h"
 #include "switchermodel.h"
 #include "trafficlog.h"
 

@@ -124,21 +124,20 @@ void WindowMessageLogTest::selectAll_selectsWholeLogWithCaretAtEnd()
 void WindowMessageLogTest::clearButton_emptiesLogAndNextEntryStartsFresh()
 {
     Panel panel;
-    Form1& form = panel.startShown();
+    panel.startShown();
     QPushButton* clear = panel.button(QStringLiteral("Command2"));
     panel.click(clear);
-    QCOMPARE(form.messageLog().text(), QString());
+    QCOMPARE(panel.log(), QString());
 
-    form.messageLog().appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
-    form.out1(1);
+    QVERIFY(panel.arrive("s10"));
     panel.click(clear);
-    QCOMPARE(form.messageLog().text(), QString());
+    QCOMPARE(panel.log(), QString());
     QCOMPARE(panel.text1()->document()->characterCount(), 1);
-    QCOMPARE(lampRow(form, 1), QStringLiteral("1000"));
+    QCOMPARE(panel.lampRows(), controls::rowsFor("1000"));
     QVERIFY(panel.serial.writes.isEmpty());
 
-    form.messageLog().appendEntry(QStringLiteral("EDID MIX"));
-    QCOMPARE(form.messageLog().text(), QStringLiteral("\r\nEDID MIX"));
+    QVERIFY(panel.arrive("EE0"));
+    QCOMPARE(panel.log(), QStringLiteral("\r\nEDID MIX"));
 }
 
 void WindowMessageLogTest::boxSettings_noUndoHiddenSelectionVerticalScrollOnly()
@@ -160,8 +159,8 @@ void WindowMessageLogTest::boxSettings_noUndoHiddenSelectionVerticalScrollOnly()
 void WindowMessageLogTest::typedText_isKeptAndNextAppendFollowsIt()
 {
     Panel panel;
-    Form1& form = panel.startShown();
-    MessageLog& log = form.messageLog();
+    panel.startShown();
+    MessageLog& log = *controls::find<MessageLog>(*panel.text1());
     log.appendEntry(QStringLiteral("X"));
     QPlainTextEdit* box = panel.text1();
     box->moveCursor(QTextCursor::End);
@@ -182,27 +181,27 @@ void WindowMessageLogTest::typedText_isKeptAndNextAppendFollowsIt()
 void WindowMessageLogTest::backspaceAfterEnter_removesWholeLineBreak()
 {
     Panel panel;
-    Form1& form = panel.startShown();
+    panel.startShown();
     QPlainTextEdit* box = panel.text1();
     QTest::keyClicks(box, QStringLiteral("q"));
     QTest::keyClick(box, Qt::Key_Enter);
-    QCOMPARE(form.messageLog().text(), QStringLiteral("q\r\n"));
+    QCOMPARE(panel.log(), QStringLiteral("q\r\n"));
     QTest::keyClick(box, Qt::Key_Backspace);
-    QCOMPARE(form.messageLog().text(), QStringLiteral("q"));
+    QCOMPARE(panel.log(), QStringLiteral("q"));
 
-    form.messageLog().appendEntry(QStringLiteral("m"));
+    QVERIFY(panel.arrive("s10"));
     QTextCursor cursor = box->textCursor();
     cursor.setPosition(1);
     box->setTextCursor(cursor);
     QTest::keyClick(box, Qt::Key_Delete);
-    QCOMPARE(form.messageLog().text(), QStringLiteral("qm"));
+    QCOMPARE(panel.log(), QStringLiteral("qHDMI Out1 -> HDMI In 1"));
 }
 
 void WindowMessageLogTest::typingOverSelectedLog_replacesIt()
 {
     Panel panel;
-    Form1& form = panel.startShown();
-    MessageLog& log = form.messageLog();
+    panel.startShown();
+    MessageLog& log = *controls::find<MessageLog>(*panel.text1());
     log.appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
     log.appendLineBreak();
     log.selectAll();
@@ -215,8 +214,8 @@ void WindowMessageLogTest::typingOverSelectedLog_replacesIt()
 void WindowMessageLogTest::deletingInsideLog_removesThoseCharacters()
 {
     Panel panel;
-    Form1& form = panel.startShown();
-    MessageLog& log = form.messageLog();
+    panel.startShown();
+    MessageLog& log = *controls::find<MessageLog>(*panel.text1());
     log.appendText(QString::fromLatin1(QByteArray("\r\nAB\0C", 6)));
     QTextCursor cursor = panel.text1()->textCursor();
     cursor.setPosition(4); // after B

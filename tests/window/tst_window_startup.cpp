@@ -27,15 +27,14 @@ private slots:
 void WindowStartupTest::beforeStartUp_showsBothLampsLitAndEmptyControls()
 {
     Panel panel;
-    Form1& form = panel.create();
-    QCOMPARE(display(panel), QStringLiteral("Connect lit lit"));
-    for (int output = 1; output <= 4; ++output)
-        QCOMPARE(lampRow(form, output), QStringLiteral("0000"));
+    panel.create();
+    QCOMPARE(panel.display(), QStringLiteral("Connect green red"));
+    QCOMPARE(panel.lampRows(), controls::kAllDark);
     for (int mode = 0; mode <= 10; ++mode)
         QVERIFY(!panel.option(mode)->isChecked());
     QCOMPARE(panel.combo()->currentText(), QStringLiteral("Combo1"));
     QCOMPARE(panel.combo()->count(), 0);
-    QCOMPARE(form.messageLog().text(), QString());
+    QCOMPARE(panel.log(), QString());
     QCOMPARE(panel.serial.openCalls, 0);
     QVERIFY(!QFile::exists(QStringLiteral("COMPORT")));
 }
@@ -48,7 +47,7 @@ void WindowStartupTest::startUpWithMissingPort_showsBoxBeforeWindowThenNotConnec
     QString displayDuringBox;
     panel.boxes.onShow = [&] {
         visibleDuringBox = panel.form->isVisible();
-        displayDuringBox = display(panel);
+        displayDuringBox = panel.display();
     };
     panel.startShown();
 
@@ -56,8 +55,8 @@ void WindowStartupTest::startUpWithMissingPort_showsBoxBeforeWindowThenNotConnec
     QCOMPARE(panel.boxes.shown[0].title, QStringLiteral("ERROR"));
     QCOMPARE(panel.boxes.shown[0].text, QStringLiteral("open serial port fail\uFF01 "));
     QVERIFY(!visibleDuringBox);
-    QCOMPARE(displayDuringBox, QStringLiteral("Connect dark dark"));
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(displayDuringBox, QStringLiteral("Connect"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     QVERIFY(panel.serial.writes.isEmpty());
     QCOMPARE(panel.combo()->currentIndex(), 0);
     QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM1"));
@@ -67,9 +66,9 @@ void WindowStartupTest::startUpWithMissingPort_showsBoxBeforeWindowThenNotConnec
 void WindowStartupTest::startUpWithFreePort_connectsWithoutBoxOrWrite()
 {
     Panel panel;
-    Form1& form = panel.start();
+    panel.start();
     QVERIFY(panel.boxes.shown.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
     QVERIFY(panel.serial.writes.isEmpty());
     QCOMPARE(panel.serial.openedPortNumber, 1);
     QCOMPARE(panel.serial.settings, QStringLiteral("9600,N,8,1"));
@@ -77,22 +76,19 @@ void WindowStartupTest::startUpWithFreePort_connectsWithoutBoxOrWrite()
     QCOMPARE(panel.serial.receiveThreshold, 1);
     QCOMPARE(panel.combo()->count(), 10);
     QCOMPARE(panel.combo()->itemText(9), QStringLiteral("COM10"));
-    QCOMPARE(form.link().portNumber(), 1);
-    for (int output = 1; output <= 4; ++output)
-        QCOMPARE(lampRow(form, output), QStringLiteral("0000"));
+    QCOMPARE(panel.lampRows(), controls::kAllDark);
 }
 
 void WindowStartupTest::startUpWithRememberedPort_selectsAndOpensIt()
 {
     Panel panel;
     panel.writePortFile("3");
-    Form1& form = panel.start();
+    panel.start();
     QCOMPARE(panel.combo()->currentIndex(), 3);
     QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM4"));
-    QCOMPARE(form.link().portNumber(), 4);
     QCOMPARE(panel.serial.openedPortNumber, 4);
     QCOMPARE(panel.portFile(), QByteArray(" 3 \r\n"));
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
 }
 
 void WindowStartupTest::startUpWithPortAlreadyOpen_pickClosesItAndStartUpReopens()
@@ -106,7 +102,7 @@ void WindowStartupTest::startUpWithPortAlreadyOpen_pickClosesItAndStartUpReopens
     QVERIFY(panel.serial.isOpen());
     QVERIFY(panel.boxes.shown.isEmpty());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
 }
 
 void WindowStartupTest::startUpWithPortAlreadyOpenAndCloseFailing_staysInStartUpDisplay()
@@ -119,7 +115,7 @@ void WindowStartupTest::startUpWithPortAlreadyOpenAndCloseFailing_staysInStartUp
     QCOMPARE(panel.serial.openCalls, 0);
     QVERIFY(panel.boxes.shown.isEmpty());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect"));
 }
 
 void WindowStartupTest::connectOnFreePort_writesStatusQueryOnce()
@@ -131,9 +127,9 @@ void WindowStartupTest::connectOnFreePort_writesStatusQueryOnce()
     panel.serial.portsHeldElsewhere.clear();
 
     panel.click(panel.button(QStringLiteral("Command7")));
-    QCOMPARE(panel.serial.writes, QList<QByteArray>{bytes({0x04, 0x55, 0x20, 0x77})});
+    QCOMPARE(panel.serial.writes, QList<QByteArray>{switcher::kStatusQuery});
     QCOMPARE(panel.boxes.shown.size(), 1);
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
 }
 
 void WindowStartupTest::twoPressesWhenConnected_closeThenReopen()
@@ -145,12 +141,12 @@ void WindowStartupTest::twoPressesWhenConnected_closeThenReopen()
     panel.click(command7);
     QVERIFY(!panel.serial.isOpen());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
 
     panel.click(command7);
     QVERIFY(panel.serial.isOpen());
-    QCOMPARE(panel.serial.writes, QList<QByteArray>{bytes({0x04, 0x55, 0x20, 0x77})});
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.serial.writes, QList<QByteArray>{switcher::kStatusQuery});
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
     QVERIFY(panel.boxes.shown.isEmpty());
 }
 
@@ -167,17 +163,17 @@ void WindowStartupTest::connectWhenWriteFails_showsBoxOnceAndKeepsDisplay()
     QCOMPARE(panel.boxes.shown.size(), 1);
     QVERIFY(panel.serial.isOpen());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
 
     // The port is open under a Not connected display: the next press closes, the one after opens.
     panel.serial.failWrites = false;
     panel.click(command7);
     QVERIFY(!panel.serial.isOpen());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     panel.click(command7);
-    QCOMPARE(panel.serial.writes, QList<QByteArray>{bytes({0x04, 0x55, 0x20, 0x77})});
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.serial.writes, QList<QByteArray>{switcher::kStatusQuery});
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
     QCOMPARE(panel.boxes.shown.size(), 1);
 }
 
@@ -193,7 +189,7 @@ void WindowStartupTest::connectOnPortHeldElsewhere_showsBoxOnce()
     QCOMPARE(panel.boxes.shown.size(), 1);
     QVERIFY(!panel.serial.isOpen());
     QVERIFY(panel.serial.writes.isEmpty());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
 }
 
 void WindowStartupTest::pickWhileConnected_closesWithoutBoxAndRemembers()
@@ -204,39 +200,39 @@ void WindowStartupTest::pickWhileConnected_closesWithoutBoxAndRemembers()
 
     panel.combo()->setCurrentIndex(2);
     QVERIFY(!panel.serial.isOpen());
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     QVERIFY(panel.boxes.shown.isEmpty());
     QVERIFY(panel.serial.writes.isEmpty());
     QCOMPARE(panel.portFile(), QByteArray(" 2 \r\n"));
-    QCOMPARE(form.link().portNumber(), 3);
-    QCOMPARE(lampRow(form, 2), QStringLiteral("0010"));
+    QCOMPARE(panel.lampRows(), controls::rowsFor("0300"));
 
     panel.click(panel.button(QStringLiteral("Command7")));
     QCOMPARE(panel.serial.openedPortNumber, 3);
-    QCOMPARE(panel.serial.writes, QList<QByteArray>{bytes({0x04, 0x55, 0x20, 0x77})});
+    QCOMPARE(panel.serial.writes, QList<QByteArray>{switcher::kStatusQuery});
 }
 
 void WindowStartupTest::pickWhileNotConnected_leavesDisplay()
 {
     Panel panel;
     panel.serial.existingPorts.remove(1);
-    Form1& form = panel.startShown();
+    panel.startShown();
     panel.boxes.shown.clear();
     const int closes = panel.serial.closeCalls;
 
     panel.combo()->setCurrentIndex(4);
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     QCOMPARE(panel.serial.closeCalls, closes);
     QCOMPARE(panel.portFile(), QByteArray(" 4 \r\n"));
-    QCOMPARE(form.link().portNumber(), 5);
     QVERIFY(panel.boxes.shown.isEmpty());
     QVERIFY(panel.serial.writes.isEmpty());
+    panel.click(panel.button(QStringLiteral("Command7")));
+    QCOMPARE(panel.serial.openedPortNumber, 5);
 }
 
 void WindowStartupTest::typedTextInPortList_changesNothing()
 {
     Panel panel;
-    Form1& form = panel.startShown();
+    panel.startShown();
     QLineEdit* edit = panel.combo()->lineEdit();
     edit->selectAll();
     QTest::keyClicks(edit, QStringLiteral("COM3"));
@@ -246,10 +242,13 @@ void WindowStartupTest::typedTextInPortList_changesNothing()
     QCOMPARE(edit->text(), QStringLiteral("COM3"));
     QCOMPARE(panel.combo()->currentIndex(), 0);
     QCOMPARE(panel.combo()->count(), 10);
-    QCOMPARE(form.link().portNumber(), 1);
     QCOMPARE(panel.portFile(), QByteArray(" 0 \r\n"));
-    QCOMPARE(display(panel), QStringLiteral("Disconnect lit dark"));
+    QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
     QVERIFY(panel.serial.isOpen());
+    // Disconnect and Connect open the port of the entry, not of the text.
+    panel.click(panel.button(QStringLiteral("Command7")));
+    panel.click(panel.button(QStringLiteral("Command7")));
+    QCOMPARE(panel.serial.openedPortNumber, 1);
 }
 
 void WindowStartupTest::deviceGone_showsNotConnected()
@@ -257,7 +256,7 @@ void WindowStartupTest::deviceGone_showsNotConnected()
     Panel panel;
     panel.startShown();
     panel.serial.hangUp();
-    QCOMPARE(display(panel), QStringLiteral("Connect dark lit"));
+    QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     QVERIFY(panel.boxes.shown.isEmpty());
 }
 
