@@ -2,6 +2,7 @@
 // and publishes it over MQTT.
 #include "common/stopsignals.h"
 #include "daemonoptions.h"
+#include "mqttbridge.h"
 #include "platform/portnames.h"
 #include "platform/qtserialcontrol.h"
 #include "switchboard.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -103,8 +105,16 @@ int main(int argc, char* argv[])
         logLine(QStringLiteral("stopping on signal %1").arg(number));
         QCoreApplication::quit();
     });
+    std::unique_ptr<MqttBridge> mqtt;
+    if (config.mqtt) {
+        mqtt = std::make_unique<MqttBridge>(config, board.state(), board, &logLine);
+        mqtt->start();
+    }
     board.start();
     const int status = app.exec();
+    // Offline on the broker first, while the state still says what it is.
+    if (mqtt)
+        mqtt->stop();
     board.stop();
     logLine(QStringLiteral("stopped"));
     return status;
