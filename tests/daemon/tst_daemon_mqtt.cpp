@@ -1,0 +1,102 @@
+// matrixd on a real broker with the simulator as the switcher: what is set over MQTT reaches the
+// line and the shares, and what happens on the line and the switcher reaches the broker.
+
+#include "support/brokerprocess.h"
+#include "support/daemonprocess.h"
+#include "support/mqttrecorder.h"
+#include "support/scratchdirectory.h"
+#include "support/simprocess.h"
+#include "support/switcher.h"
+
+#include <QtTest>
+
+using namespace switcher;
+
+namespace {
+
+struct MqttRig {
+    ScratchDirectory dir;
+    BrokerProcess broker;
+    SimProcess sim{dir.path(), 1, {}};
+    QString share = dir.path() + QStringLiteral("/COM2");
+    QString config;
+
+    bool start(const QByteArray& poll)
+    {
+        if (!broker.start() || !sim.waitForLink())
+            return false;
+        QFile file(dir.path() + QStringLiteral("/hall.conf"));
+        const QByteArray text = "[switcher]\nport = " + sim.link().toUtf8() + "\nshare = " +
+                                share.toUtf8() + "\npoll = " + poll +
+                                "\n[inputs]\n3 = Laptop\n[outputs]\nB = Projector\n"
+                                "[mqtt]\nhost = 127.0.0.1\nport = " +
+                                QByteArray::number(broker.port()) + "\n";
+        config = file.fileName();
+        return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    }
+};
+
+} // namespace
+
+class TestDaemonMqtt : public QObject {
+    Q_OBJECT
+
+private slots:
+    void setsReachTheLineAndTheShares_badOnesNothing_andAClientsChangeIsPublished()
+    {
+        MqttRig rig;
+        QVERIFY(rig.start("0"));
+        DaemonProcess daemon({"--config", rig.config});
+        MqttRecorder mqtt(rig.broker.port());
+        QVERIFY(mqtt.waitConnected());
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "online"));
+        QVERIFY(mqtt.last("homeassistant/select/hall/output_b/config"));
+        ShareClient panel(rig.share);
+        QVERIFY(panel.open());
+
+        const qsizetype before = rig.sim.framesReceived().size();
+        for (const QByteArray& bad : {QByteArray("Input 9"), QByteArray("0"), QByteArray(300, '3')})
+            QVERIFY(mqtt.publish("matrix/hall/output/B/set", bad));
+        QVERIFY(mqtt.publish("matrix/hall/edid/set", "EDID MAX"));
+        QVERIFY(mqtt.publish("matrix/hall/output/B/set", "laptop"));
+        QVERIFY(mqtt.waitFor("matrix/hall/output/B", "Laptop"));
+        QCOMPARE(rig.sim.framesReceived().mid(before), QList<QByteArray>{buttonFrame(inputIndex(2, 3))});
+        QVERIFY(mqtt.waitFor("matrix/hall/routes", R"({"A":1,"B":3,"C":1,"D":1})"));
+        QVERIFY(panel.waitForTexts(1));
+        QCOMPARE(panel.texts(), QStringList{"s22"});
+
+        QVERIFY(panel.send(edidFrame(7)));
+        QVERIFY(mqtt.waitFor("matrix/hall/edid", "2D-7.1CH"));
+    }
+
+    void switcherEventsReachTheBroker_frontPanelUnplugAndReplug()
+    {
+        MqttRig rig;
+        QVERIFY(rig.start("1"));
+        DaemonProcess daemon({"--config", rig.config});
+        MqttRecorder mqtt(rig.broker.port());
+        QVERIFY(mqtt.waitConnected());
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "online"));
+
+        QVERIFY(rig.sim.control("front D 3 silent", "front panel"));
+        QVERIFY(mqtt.waitFor("matrix/hall/output/D", "Laptop", 2500));
+
+        QVERIFY(rig.sim.control("unplug", "unplugged"));
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "offline", 2000));
+        QVERIFY(rig.sim.control("front A 2 silent", "front panel"));
+        QVERIFY(rig.sim.control("replug", "replugged"));
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "online", 4000));
+        QVERIFY(mqtt.waitFor("matrix/hall/output/A", "Input 2"));
+
+        // A broker that lost everything gets discovery and state again.
+        rig.broker.stop();
+        QVERIFY(rig.broker.start());
+        mqtt.clear();
+        QVERIFY(mqtt.waitFor("matrix/hall/output/A", "Input 2", 8000));
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "online"));
+        QVERIFY(mqtt.last("homeassistant/binary_sensor/hall/answering/config"));
+    }
+};
+
+QTEST_MAIN(TestDaemonMqtt)
+#include "tst_daemon_mqtt.moc"
