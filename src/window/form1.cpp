@@ -13,14 +13,13 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QValidator>
 
 #include <vector>
 
@@ -75,6 +74,13 @@ QIcon panelIcon()
     }
     return QIcon(pixmap);
 }
+
+// Any text may be typed, none is ever accepted.
+class NeverAcceptable : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString&, int&) const override { return Intermediate; }
+};
 
 // An option of the EDID group. Every option is its own Tab stop, in the window's keyboard order;
 // Qt would otherwise leave only the focused option of an exclusive group reachable by Tab.
@@ -299,10 +305,12 @@ void Form1::buildConnectionControls()
     combo1_ = named(new QComboBox(select), QStringLiteral("Combo1"));
     combo1_->setEditable(true);
     combo1_->setInsertPolicy(QComboBox::NoInsert);
-    // Typed text never selects an entry: only a pick from the list counts.
+    // Typed text never selects an entry: only a pick from the list counts. The combo box selects
+    // the entry its text names when the editing finishes (Return, or the focus leaving), and
+    // hands keys to its text field past any event filter; text that is never acceptable never
+    // finishes.
     combo1_->setCompleter(nullptr);
-    comboEdit_ = combo1_->lineEdit();
-    comboEdit_->installEventFilter(this);
+    combo1_->setValidator(new NeverAcceptable(combo1_));
     combo1_->setEditText(QStringLiteral("Combo1"));
     placeTwips(*combo1_, 240, 360, 1095, 345);
     connect(combo1_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -345,16 +353,6 @@ void Form1::load()
     }
     combo1_->setCurrentIndex(choice_.rememberedIndex());
     link_.startUp();
-}
-
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == comboEdit_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
-            return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::outN(int output, quint8 input)

@@ -46,9 +46,6 @@ public:
     Lamp* connectedLamp() const { return shape15_; }
     ReplyIntake& replyIntake() { return intake_; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void buildMatrixPanel();
     void buildMessageFrame();
@@ -77,7 +74,6 @@ private:
     QPushButton* command6_ = nullptr;
     QPushButton* command7_ = nullptr;
     QComboBox* combo1_ = nullptr;
-    QObject* comboEdit_ = nullptr; // its text field, where Return is swallowed
     Lamp* shape15_ = nullptr;
     Lamp* shape16_ = nullptr;
     MessageLog* log_ = nullptr;

@@ -1,7 +1,6 @@
 // The link as the window shows it: start-up, Connect/Disconnect and port picks.
 #include "windowfixture.h"
 
-#include <QLineEdit>
 
 class WindowStartupTest : public QObject {
     Q_OBJECT
@@ -20,6 +19,7 @@ private slots:
 
     void pickWhileConnected_closesWithoutBoxAndRemembers();
     void pickWhileNotConnected_leavesDisplay();
+    void typedTextInPortList_changesNothing_data();
     void typedTextInPortList_changesNothing();
     void deviceGone_showsNotConnected();
 };
@@ -219,7 +219,11 @@ void WindowStartupTest::pickWhileNotConnected_leavesDisplay()
     panel.boxes.shown.clear();
     const int closes = panel.serial.closeCalls;
 
-    panel.combo()->setCurrentIndex(4);
+    // Picks from the list by keys, one entry a key.
+    panel.combo()->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 4; ++i)
+        Panel::press(Qt::Key_Down);
+    QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM5"));
     QCOMPARE(panel.display(), QStringLiteral("Connect red"));
     QCOMPARE(panel.serial.closeCalls, closes);
     QCOMPARE(panel.portFile(), QByteArray(" 4 \r\n"));
@@ -229,22 +233,40 @@ void WindowStartupTest::pickWhileNotConnected_leavesDisplay()
     QCOMPARE(panel.serial.openedPortNumber, 5);
 }
 
+void WindowStartupTest::typedTextInPortList_changesNothing_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("key"); // ends the typing, if any; Tab moves the focus on
+    QTest::newRow("COM3, Return") << "COM3" << int(Qt::Key_Return);
+    QTest::newRow("COM3, Enter") << "COM3" << int(Qt::Key_Enter);
+    QTest::newRow("COM3, Tab") << "COM3" << int(Qt::Key_Tab);
+    QTest::newRow("com3, Return") << "com3" << int(Qt::Key_Return);
+    QTest::newRow("com3, Tab") << "com3" << int(Qt::Key_Tab);
+    QTest::newRow("no such port, Return") << "COM11" << int(Qt::Key_Return);
+    QTest::newRow("COM3, a click elsewhere only") << "COM3" << 0;
+}
+
 void WindowStartupTest::typedTextInPortList_changesNothing()
 {
+    QFETCH(QString, typed);
+    QFETCH(int, key);
     Panel panel;
     panel.startShown();
-    QLineEdit* edit = panel.combo()->lineEdit();
-    edit->selectAll();
-    QTest::keyClicks(edit, QStringLiteral("COM3"));
-    QTest::keyClick(edit, Qt::Key_Return);
-    QTest::keyClick(edit, Qt::Key_Enter);
+    panel.combo()->setFocus(Qt::MouseFocusReason);
+    QCOMPARE(QApplication::focusWidget(), panel.combo());
+    Panel::press(Qt::Key_A, Qt::ControlModifier);
+    Panel::type(typed);
+    if (key)
+        Panel::press(Qt::Key(key));
+    QTest::mouseClick(panel.text1()->viewport(), Qt::LeftButton);
+    QVERIFY(panel.text1()->hasFocus());
 
-    QCOMPARE(edit->text(), QStringLiteral("COM3"));
+    QCOMPARE(panel.combo()->currentText(), typed);
     QCOMPARE(panel.combo()->currentIndex(), 0);
     QCOMPARE(panel.combo()->count(), 10);
     QCOMPARE(panel.portFile(), QByteArray(" 0 \r\n"));
     QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
-    QVERIFY(panel.serial.isOpen());
+    QCOMPARE(panel.serial.closeCalls, 0);
     // Disconnect and Connect open the port of the entry, not of the text.
     panel.click(panel.button(QStringLiteral("Command7")));
     panel.click(panel.button(QStringLiteral("Command7")));
