@@ -242,7 +242,7 @@ void Form1::buildMessageFrame()
     placeTwips(*caption(QStringLiteral("Receive"), QStringLiteral("Label8"), frame), 240,
                240, 735, 375);
 
-    auto* text1 = named(new QPlainTextEdit(frame), QStringLiteral("Text1"));
+    auto* text1 = named(new LogBox(frame), QStringLiteral("Text1"));
     placeTwips(*text1, 120, 480, 5055, 3255);
     log_ = new MessageLog(*text1);
 

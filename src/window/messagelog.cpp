@@ -1,7 +1,7 @@
 #include "messagelog.h"
 
 #include <QKeyEvent>
-#include <QPlainTextEdit>
+#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -67,6 +67,23 @@ QString displayToLog(const QString& shown)
             text += c;
     }
     return text;
+}
+
+QMimeData* LogBox::createMimeDataFromSelection() const
+{
+    auto* data = new QMimeData;
+    data->setText(displayToLog(textCursor().selectedText()));
+    return data;
+}
+
+void LogBox::insertFromMimeData(const QMimeData* source)
+{
+    if (isReadOnly() || !source->hasText())
+        return;
+    QTextCursor cursor = textCursor();
+    cursor.insertText(logToDisplay(source->text()));
+    setTextCursor(cursor);
+    ensureCursorVisible();
 }
 
 MessageLog::MessageLog(QPlainTextEdit& box) : QObject(&box), box_(box)

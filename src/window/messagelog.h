@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include <QPlainTextEdit>
 #include <QString>
-
-class QPlainTextEdit;
 
 // The log of what the switcher sent, kept in the text box Text1.
 //
@@ -42,6 +40,19 @@ private:
     QPlainTextEdit& box_;
     QString text_;
     bool ownEdit_ = false;
+};
+
+// The box of the log. What is copied, cut or dragged out of it is the log's own text, CR LF and
+// control characters as they arrived, not the characters that show them; what is pasted or
+// dropped into it shows the way the log shows it.
+class LogBox : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+
+protected:
+    QMimeData* createMimeDataFromSelection() const override;
+    void insertFromMimeData(const QMimeData* source) override;
 };
 
 // How a log character shows in the box, and back. Exposed for tests.

@@ -1,7 +1,8 @@
 // The message log keeps exactly what was appended and typed, and appends at the end only.
 #include "windowfixture.h"
 
-#include <QSignalSpy>
+#include <QClipboard>
+#include <QMimeData>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -35,6 +36,7 @@ private slots:
     void typingOverSelectedLog_replacesIt();
     void deletingInsideLog_removesThoseCharacters();
     void wholeBoxTextReplaced_logFollows();
+    void copyCutAndPaste_carryTheLogsOwnCharacters();
 };
 
 void WindowMessageLogTest::firstEntry_startsWithLineBreak()
@@ -235,6 +237,34 @@ void WindowMessageLogTest::wholeBoxTextReplaced_logFollows()
     QCOMPARE(loose.log->text(), QStringLiteral("x\r\ny"));
     loose.log->appendEntry(QStringLiteral("z"));
     QCOMPARE(loose.log->text(), QStringLiteral("x\r\ny\r\nz"));
+}
+
+void WindowMessageLogTest::copyCutAndPaste_carryTheLogsOwnCharacters()
+{
+    Panel panel;
+    panel.startShown();
+    const QString odd = QString::fromLatin1(QByteArray("x\r\ny\rz\nw\0v\x01\x1b\x7f\tend", 17));
+    QVERIFY(panel.arrive("s10"));
+    QVERIFY(panel.arrive(odd.toLatin1()));
+    const QString log = panel.log();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    panel.text1()->setFocus(Qt::TabFocusReason);
+    Panel::press(Qt::Key_A, Qt::ControlModifier);
+    Panel::press(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), log);
+    QCOMPARE(clipboard->mimeData()->formats(), QStringList{"text/plain"});
+
+    // The free text alone, selected back from the end.
+    Panel::press(Qt::Key_End, Qt::ControlModifier);
+    for (qsizetype i = 0; i < odd.size(); ++i)
+        Panel::press(Qt::Key_Left, Qt::ShiftModifier);
+    Panel::press(Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(), odd);
+    QCOMPARE(panel.log(), switcher::routeEntry(1, 1));
+
+    Panel::press(Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(panel.log(), log);
 }
 
 QTEST_MAIN(WindowMessageLogTest)
