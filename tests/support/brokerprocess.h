@@ -84,7 +84,7 @@ private:
         QString config = QStringLiteral("listener %1 127.0.0.1\npersistence false\n"
                                         "log_dest stderr\nlog_type error\nlog_type warning\n"
                                         "log_type notice\nlog_type information\n"
-                                        "connection_messages true\n")
+                                        "connection_messages true\nset_tcp_nodelay true\n")
                              .arg(port_);
         // As root it would switch to the user "mosquitto", who cannot read this directory.
         if (::geteuid() == 0)

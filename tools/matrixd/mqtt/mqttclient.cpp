@@ -64,6 +64,9 @@ MqttClient::MqttClient(MqttSettings settings, Log log, QObject* parent)
     mosq_ = mosquitto_new(settings_.clientId.toUtf8().constData(), true, this);
     if (mosq_) {
         mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        // State goes out as several small messages at once: Nagle's algorithm would hold the
+        // later ones until the broker's delayed acknowledgement, about 40 ms.
+        mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
         mosquitto_connect_callback_set(mosq_, &MqttClient::onConnect);
         mosquitto_disconnect_callback_set(mosq_, &MqttClient::onDisconnect);
         mosquitto_message_callback_set(mosq_, &MqttClient::onMessage);
