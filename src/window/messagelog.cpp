@@ -128,7 +128,9 @@ void MessageLog::appendText(const QString& text)
 void MessageLog::selectAll()
 {
     QTextCursor cursor(box_.document());
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    // While the operator types in the box, a selected log would go with the next key.
+    cursor.movePosition(QTextCursor::End,
+                        box_.hasFocus() ? QTextCursor::MoveAnchor : QTextCursor::KeepAnchor);
     box_.setTextCursor(cursor);
     box_.ensureCursorVisible();
 }

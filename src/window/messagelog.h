@@ -22,7 +22,8 @@ public:
     void appendLineBreak();
     // The text as it is, nothing added or removed.
     void appendText(const QString& text);
-    // Everything selected, the caret at the end so the newest text is in view.
+    // Everything selected, the caret at the end so the newest text is in view; while the box
+    // has the focus, only the caret at the end.
     void selectAll();
     void clear();
 

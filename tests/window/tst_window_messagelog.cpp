@@ -3,6 +3,7 @@
 
 #include <QClipboard>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -34,6 +35,7 @@ private slots:
     void typedText_isKeptAndNextAppendFollowsIt();
     void backspaceAfterEnter_removesWholeLineBreak();
     void typingOverSelectedLog_replacesIt();
+    void typingWhileRepliesArrive_keepsTheLog();
     void deletingInsideLog_removesThoseCharacters();
     void wholeBoxTextReplaced_logFollows();
     void copyCutAndPaste_carryTheLogsOwnCharacters();
@@ -165,18 +167,19 @@ void WindowMessageLogTest::typedText_isKeptAndNextAppendFollowsIt()
     MessageLog& log = *controls::find<MessageLog>(*panel.text1());
     log.appendEntry(QStringLiteral("X"));
     QPlainTextEdit* box = panel.text1();
+    box->setFocus(Qt::MouseFocusReason);
     box->moveCursor(QTextCursor::End);
 
-    QTest::keyClicks(box, QStringLiteral("ab"));
-    QTest::keyClick(box, Qt::Key_Return);
-    QTest::keyClicks(box, QStringLiteral("c"));
+    Panel::type(QStringLiteral("ab"));
+    Panel::press(Qt::Key_Return);
+    Panel::type(QStringLiteral("c"));
     QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc"));
 
     log.appendEntry(QStringLiteral("Y"));
     QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc\r\nY"));
 
     // Undo is off: the switcher's lines and the typing stay.
-    QTest::keyClick(box, Qt::Key_Z, Qt::ControlModifier);
+    Panel::press(Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(log.text(), QStringLiteral("\r\nXab\r\nc\r\nY"));
 }
 
@@ -185,32 +188,55 @@ void WindowMessageLogTest::backspaceAfterEnter_removesWholeLineBreak()
     Panel panel;
     panel.startShown();
     QPlainTextEdit* box = panel.text1();
-    QTest::keyClicks(box, QStringLiteral("q"));
-    QTest::keyClick(box, Qt::Key_Enter);
+    box->setFocus(Qt::MouseFocusReason);
+    Panel::type(QStringLiteral("q"));
+    Panel::press(Qt::Key_Enter);
     QCOMPARE(panel.log(), QStringLiteral("q\r\n"));
-    QTest::keyClick(box, Qt::Key_Backspace);
+    Panel::press(Qt::Key_Backspace);
     QCOMPARE(panel.log(), QStringLiteral("q"));
 
     QVERIFY(panel.arrive("s10"));
     QTextCursor cursor = box->textCursor();
     cursor.setPosition(1);
     box->setTextCursor(cursor);
-    QTest::keyClick(box, Qt::Key_Delete);
+    Panel::press(Qt::Key_Delete);
     QCOMPARE(panel.log(), QStringLiteral("qHDMI Out1 -> HDMI In 1"));
 }
 
 void WindowMessageLogTest::typingOverSelectedLog_replacesIt()
 {
+    // The selection step selects the whole log while the box is elsewhere; entering the box by
+    // Tab shows that selection, and typing replaces it, as in any text box.
     Panel panel;
     panel.startShown();
-    MessageLog& log = *controls::find<MessageLog>(*panel.text1());
-    log.appendEntry(QStringLiteral("HDMI Out1 -> HDMI In 1"));
-    log.appendLineBreak();
-    log.selectAll();
-    QTest::keyClicks(panel.text1(), QStringLiteral("z"));
-    QCOMPARE(log.text(), QStringLiteral("z"));
-    log.appendEntry(QStringLiteral("EDID MIX"));
-    QCOMPARE(log.text(), QStringLiteral("z\r\nEDID MIX"));
+    QVERIFY(panel.arrive("\r\ns10s21s32s43"));
+    panel.text1()->setFocus(Qt::TabFocusReason);
+    Panel::type("z");
+    QCOMPARE(panel.log(), QStringLiteral("z"));
+    QVERIFY(panel.arrive("EE0"));
+    QCOMPARE(panel.log(), QStringLiteral("z\r\nEDID MIX"));
+}
+
+void WindowMessageLogTest::typingWhileRepliesArrive_keepsTheLog()
+{
+    Panel panel;
+    panel.startShown();
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(panel.arrive("\r\ns10s21s32s43"));
+    const QString before = panel.log();
+    // The operator clicks into the box and writes a note at its top.
+    QTest::mouseClick(panel.text1()->viewport(), Qt::LeftButton);
+    Panel::press(Qt::Key_Home, Qt::ControlModifier);
+    Panel::type("ab");
+    QVERIFY(panel.arrive("s22"));
+    // The caret stands at the end, in view, and selects nothing.
+    const QTextCursor cursor = panel.text1()->textCursor();
+    QVERIFY(!cursor.hasSelection());
+    QCOMPARE(cursor.position(), int(panel.log().size()));
+    QVERIFY(panel.text1()->verticalScrollBar()->maximum() > 0);
+    QVERIFY(panel.text1()->viewport()->rect().contains(panel.text1()->cursorRect()));
+    Panel::type("x");
+    QCOMPARE(panel.log(), "ab" + before + switcher::routeEntry(2, 3) + "x");
 }
 
 void WindowMessageLogTest::deletingInsideLog_removesThoseCharacters()
@@ -219,12 +245,13 @@ void WindowMessageLogTest::deletingInsideLog_removesThoseCharacters()
     panel.startShown();
     MessageLog& log = *controls::find<MessageLog>(*panel.text1());
     log.appendText(QString::fromLatin1(QByteArray("\r\nAB\0C", 6)));
+    panel.text1()->setFocus(Qt::MouseFocusReason);
     QTextCursor cursor = panel.text1()->textCursor();
     cursor.setPosition(4); // after B
     panel.text1()->setTextCursor(cursor);
-    QTest::keyClick(panel.text1(), Qt::Key_Backspace);
+    Panel::press(Qt::Key_Backspace);
     QCOMPARE(log.text(), QString::fromLatin1(QByteArray("\r\nA\0C", 5)));
-    QTest::keyClick(panel.text1(), Qt::Key_Delete);
+    Panel::press(Qt::Key_Delete);
     QCOMPARE(log.text(), QStringLiteral("\r\nAC"));
 }
 
