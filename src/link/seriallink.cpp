@@ -42,6 +42,9 @@ void SerialLink::toggleConnection()
     // The write is tried even after a failed open; it fails too and the box shows once.
     ok = serial_.write(statusQueryFrame()) && ok;
     if (!ok) {
+        // A port left open would belie the display, which stays Not connected.
+        if (serial_.isOpen())
+            serial_.close();
         showFailure(boxes_);
         return;
     }
