@@ -1,6 +1,7 @@
 // matrix-bench: times the paths the operator waits on and prints one table.
-//   matrix-bench            the full run (under two minutes on two cores)
+//   matrix-bench            the full run (about seven minutes, five of them matrixd's polls)
 //   matrix-bench --quick    a few iterations of each, to check the program itself
+#include "daemonmeasures.h"
 #include "measures.h"
 #include "rig.h"
 #include "table.h"
@@ -24,6 +25,10 @@ struct Settings {
     int decodePerBlock = 200'000;
     int startupRuns = 10;
     int memoryEntries = 100'000;
+    int shareIterations = 50;
+    int shareFrames = 100;
+    int polls = 10'000;
+    std::chrono::seconds idleSpan{20};
 };
 
 Settings quickSettings()
@@ -38,6 +43,10 @@ Settings quickSettings()
     s.decodePerBlock = 10'000;
     s.startupRuns = 2;
     s.memoryEntries = 1000;
+    s.shareIterations = 5;
+    s.shareFrames = 10;
+    s.polls = 100;
+    s.idleSpan = std::chrono::seconds{3};
     return s;
 }
 
@@ -60,6 +69,12 @@ QString mb(double kb)
     return QStringLiteral("%1 MB").arg(kb / 1024, 0, 'f', 1);
 }
 
+// A program built beside this one, or empty when it is not there.
+QString sibling(const QString& relativePath)
+{
+    return QFileInfo(QCoreApplication::applicationDirPath() + relativePath).canonicalFilePath();
+}
+
 QString failed(const QString& error)
 {
     return QStringLiteral("FAILED: ") + error;
@@ -70,6 +85,162 @@ QString loadAverage()
     QFile f(QStringLiteral("/proc/loadavg"));
     return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(u' ', 0, 2)
                                        : QStringLiteral("?");
+}
+
+void addShareLampRows(Table& table, const ShareLampResult& lamp)
+{
+    if (!lamp.error.isEmpty()) {
+        table.add({QStringLiteral("6a"),
+                   QStringLiteral("Through a share, reply to lamp"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(lamp.error)});
+        return;
+    }
+    const auto& share = lamp.share;
+    const auto& direct = lamp.direct;
+    table.add({QStringLiteral("6a"),
+               QStringLiteral("Through a share: first byte of paced status to 4 lamps lit (%1)")
+                   .arg(share.toLamps.count),
+               QStringLiteral("absolute"), formatMs(share.toLamps.median),
+               formatMs(share.toLamps.p90), {}, {}});
+    table.add({QStringLiteral("6b"),
+               QStringLiteral("On the line directly, same method, turn about (%1)")
+                   .arg(direct.toLamps.count),
+               QStringLiteral("absolute"), formatMs(direct.toLamps.median),
+               formatMs(direct.toLamps.p90), {}, {}});
+    const double difference = share.toLamps.median - direct.toLamps.median;
+    const int missed = share.timeouts + direct.timeouts;
+    table.add({QStringLiteral("6c"),
+               QStringLiteral("Share - direct, medians of 6a and 6b"),
+               QStringLiteral("absolute"),
+               formatMs(difference),
+               {},
+               QStringLiteral("within 2 ms"),
+               missed ? QStringLiteral("MISSED: %1 timeouts").arg(missed)
+                      : verdictBelow(difference, 2, QStringLiteral("ms"))});
+    table.note(QStringLiteral("6a-c: the panel's window presses Status, this side answers as the "
+                              "switcher; %1 presses each way after %2 warm-up ones. Medians, "
+                              "direct / share: press to the query whole at the switcher %3 / %4; "
+                              "first reply byte to the window's first notification %5 / %6; "
+                              "split replies %7 / %8; runs left out for a stalled writer %9 / %10.")
+                   .arg(lamp.iterations)
+                   .arg(lamp.warmups)
+                   .arg(formatMs(direct.pressToFrame.median), formatMs(share.pressToFrame.median),
+                        formatMs(direct.toNotice.median), formatMs(share.toNotice.median))
+                   .arg(direct.splitReplies)
+                   .arg(share.splitReplies)
+                   .arg(direct.lineStalls)
+                   .arg(share.lineStalls));
+}
+
+void addDaemonRows(Table& table, const Settings& settings, const QString& matrixdPath,
+                   const QString& simPath)
+{
+    const QString missing = matrixdPath.isEmpty() ? QStringLiteral("matrixd not built")
+                            : simPath.isEmpty()   ? QStringLiteral("matrix-sim not built")
+                                                  : QString();
+    if (!missing.isEmpty()) {
+        table.add({QStringLiteral("6"), QStringLiteral("matrixd"), {}, {}, {}, {}, failed(missing)});
+        return;
+    }
+    progress("6a-c reply to lamp through a share");
+    addShareLampRows(table, measureShareReplyToLamp(matrixdPath, settings.shareIterations));
+
+    progress("6d share's frame to the line");
+    const ShareFrameResult frame = measureShareFrameToLine(matrixdPath, settings.shareFrames);
+    if (!frame.error.isEmpty()) {
+        table.add({QStringLiteral("6d"),
+                   QStringLiteral("Share's frame to the line"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(frame.error)});
+    } else {
+        table.add({QStringLiteral("6d"),
+                   QStringLiteral("Share's frame to the line, line idle: write to readable (%1)")
+                       .arg(frame.toLine.count),
+                   QStringLiteral("absolute"), formatMs(frame.toLine.median),
+                   formatMs(frame.toLine.p90), QStringLiteral("< 2 ms median"),
+                   verdictBelow(frame.toLine.median, 2, QStringLiteral("ms"))});
+        if (frame.wrongFrames || frame.unconfirmed)
+            table.note(QStringLiteral("6d: %1 frames did not arrive whole, %2 commands not "
+                                      "confirmed by matrixd")
+                           .arg(frame.wrongFrames)
+                           .arg(frame.unconfirmed));
+    }
+
+    progress("6e-f matrixd's memory over polls at full speed");
+    const PollMemoryResult polls = measurePollMemory(matrixdPath, simPath, settings.polls);
+    if (!polls.error.isEmpty()) {
+        table.add({QStringLiteral("6e"),
+                   QStringLiteral("matrixd's memory over polls"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(polls.error)});
+    } else {
+        table.add({QStringLiteral("6e"),
+                   QStringLiteral("Resident memory of matrixd after %L1 polls at full speed")
+                       .arg(polls.polls),
+                   QStringLiteral("absolute"),
+                   mb(double(polls.lastKb)),
+                   {},
+                   QStringLiteral("< 25 MB"),
+                   polls.maxKb < 25 * 1024
+                       ? QStringLiteral("met")
+                       : QStringLiteral("MISSED: %1 at most").arg(mb(double(polls.maxKb)))});
+        const double ratio = double(polls.lastKb) / double(polls.firstKb);
+        table.add({QStringLiteral("6f"),
+                   QStringLiteral("matrixd's memory, after %L1 / after %L2 polls")
+                       .arg(polls.polls)
+                       .arg(polls.firstAt),
+                   QStringLiteral("ratio"),
+                   formatRatio(ratio),
+                   {},
+                   QStringLiteral("< 1.05x"),
+                   ratio < 1.05 ? QStringLiteral("met")
+                                : QStringLiteral("MISSED by %1").arg(formatRatio(ratio - 1.05))});
+        table.note(QStringLiteral("6e-f: %L1 polls in %2 s (%3 a second); resident memory %4 "
+                                  "after %L5 polls, %6 at most; matrixd's CPU meanwhile %7 % of "
+                                  "one core.")
+                       .arg(polls.polls)
+                       .arg(polls.seconds, 0, 'f', 1)
+                       .arg(polls.polls / polls.seconds, 0, 'f', 1)
+                       .arg(mb(double(polls.firstKb)))
+                       .arg(polls.firstAt)
+                       .arg(mb(double(polls.maxKb)))
+                       .arg(polls.cpuPercent, 0, 'f', 1));
+    }
+
+    progress("6g matrixd's CPU, idle");
+    const IdleCpuResult idle = measureIdleCpu(matrixdPath, simPath, settings.idleSpan);
+    if (!idle.error.isEmpty()) {
+        table.add({QStringLiteral("6g"),
+                   QStringLiteral("matrixd's CPU, idle"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(idle.error)});
+    } else {
+        table.add({QStringLiteral("6g"),
+                   QStringLiteral("CPU of matrixd, poll every 5 s, idle, over %1 s")
+                       .arg(idle.seconds, 0, 'f', 0),
+                   QStringLiteral("absolute"),
+                   QStringLiteral("%1 % of a core").arg(idle.percent, 0, 'f', 2),
+                   {},
+                   QStringLiteral("negligible (< 1 %)"),
+                   idle.percent < 1 ? QStringLiteral("met") : QStringLiteral("MISSED")});
+        table.note(QStringLiteral("6g: %1 clock ticks of %2 a second; resident memory then %3.")
+                       .arg(idle.ticks)
+                       .arg(idle.ticksPerSecond)
+                       .arg(mb(double(idle.residentKb))));
+    }
 }
 
 } // namespace
@@ -89,9 +260,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     const Settings settings = quick ? quickSettings() : Settings{};
-    const QString panelPath =
-        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/../app/matrix-panel"))
-            .canonicalFilePath();
+    const QString panelPath = sibling(QStringLiteral("/../app/matrix-panel"));
+    const QString matrixdPath = sibling(QStringLiteral("/../tools/matrixd/matrixd"));
+    const QString simPath = sibling(QStringLiteral("/../tools/matrix-sim/matrix-sim"));
     const QString loadBefore = loadAverage();
 
     Table table;
@@ -323,6 +494,8 @@ int main(int argc, char* argv[])
                        .arg(memory.entriesSeconds, 0, 'f', 1)
                        .arg(formatMs(memory.firstRepliesMs), formatMs(memory.lastRepliesMs)));
     }
+
+    addDaemonRows(table, settings, matrixdPath, simPath);
 
     table.note(QStringLiteral("Machine: %1 cores, load average %2 before and %3 after; Qt %4; "
                               "build type %5%6; total run %7 s.")

@@ -24,21 +24,10 @@
 
 #include <cstdio>
 #include <thread>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// Output o (1..4) routed to an input that moves on by one every iteration, so every lamp
-// the reply lights was dark before it.
-std::array<int, 4> routingFor(int iteration)
-{
-    std::array<int, 4> inputs{};
-    for (int o = 0; o < 4; ++o)
-        inputs[std::size_t(o)] = (iteration + o) % 4 + 1;
-    return inputs;
-}
 
 QString entryFor(int n)
 {
@@ -79,19 +68,6 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
-
-// Each byte at its own moment on a 9600-baud clock, as a UART sends them: a late wake-up
-// delays one byte, not every byte after it. Returns when the last byte was written.
-Clock::time_point writePaced(int fd, const QByteArray& bytes)
-{
-    const auto start = Clock::now();
-    for (qsizetype n = 0; n < bytes.size(); ++n) {
-        std::this_thread::sleep_until(start + n * PseudoTerminal::kByteTime9600);
-        while (::write(fd, bytes.constData() + n, 1) != 1)
-            std::this_thread::sleep_for(100us);
-    }
-    return Clock::now();
-}
 
 volatile qsizetype g_sink = 0; // keeps the decoder's work observable
 

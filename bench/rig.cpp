@@ -11,6 +11,7 @@
 #include <QWindow>
 
 #include <thread>
+#include <unistd.h>
 
 void runEventLoopFor(std::chrono::milliseconds duration)
 {
@@ -30,6 +31,25 @@ bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::microseconds{100});
     }
     return true;
+}
+
+std::array<int, 4> routingFor(int iteration)
+{
+    std::array<int, 4> inputs{};
+    for (int o = 0; o < 4; ++o)
+        inputs[std::size_t(o)] = (iteration + o) % 4 + 1;
+    return inputs;
+}
+
+Clock::time_point writePaced(int fd, const QByteArray& bytes)
+{
+    const auto start = Clock::now();
+    for (qsizetype n = 0; n < bytes.size(); ++n) {
+        std::this_thread::sleep_until(start + n * PseudoTerminal::kByteTime9600);
+        while (::write(fd, bytes.constData() + n, 1) != 1)
+            std::this_thread::sleep_for(std::chrono::microseconds{100});
+    }
+    return Clock::now();
 }
 
 long residentKb(qint64 pid)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <array>
 #include <chrono>
 #include <memory>
 
@@ -31,6 +32,12 @@ public:
 void runEventLoopFor(std::chrono::milliseconds duration);
 // Processes events until the widget's window is exposed; false after the timeout.
 bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout = std::chrono::seconds{5});
+// Output o (1..4) routed to an input that moves on by one every iteration, so every lamp
+// the reply lights was dark before it.
+std::array<int, 4> routingFor(int iteration);
+// Each byte at its own moment on a 9600-baud clock, as a UART sends them: a late wake-up
+// delays one byte, not every byte after it. Returns when the last byte was written.
+Clock::time_point writePaced(int fd, const QByteArray& bytes);
 // VmRSS of a process in kB, from /proc; -1 when unreadable.
 long residentKb(qint64 pid);
 long residentKbSelf();
