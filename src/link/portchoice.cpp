@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 bool isBlank(char c)
@@ -27,14 +29,14 @@ std::uint8_t parsePortFile(const QByteArray& content)
     const qsizetype start = i;
     while (i < content.size() && !endsField(content[i]))
         ++i;
-    const QByteArray field = content.mid(start, i - start);
-    if (field.isEmpty() || field.size() > 3)
+    if (i == start)
         return 0;
+    // Leading zeros are part of a plain decimal field; past 255 it is too big however it goes on.
     int value = 0;
-    for (const char c : field) {
+    for (const char c : QByteArrayView(content).sliced(start, i - start)) {
         if (c < '0' || c > '9')
             return 0;
-        value = value * 10 + (c - '0');
+        value = std::min(value * 10 + (c - '0'), 256);
     }
     return value <= 255 ? static_cast<std::uint8_t>(value) : 0;
 }
@@ -68,22 +70,25 @@ int PortChoice::rememberedIndex() const
     QFile file(fileName_);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
-    // Only the first field counts: read past leading blanks, then a few bytes, never the whole
-    // of a huge file.
+    // Only the first field counts: read past leading blanks and leading zeros, then a few bytes,
+    // never the whole of a huge file.
     QByteArray head;
+    bool zeros = false;
     while (head.size() < 8) {
         QByteArray chunk = file.read(4096);
         if (chunk.isEmpty())
             break;
         if (head.isEmpty()) {
             qsizetype i = 0;
-            while (i < chunk.size() && isBlank(chunk[i]))
+            while (i < chunk.size() && !zeros && isBlank(chunk[i]))
                 ++i;
+            for (; i < chunk.size() && chunk[i] == '0'; ++i)
+                zeros = true;
             chunk.remove(0, i);
         }
         head += chunk;
     }
-    return restoredIndex(head);
+    return restoredIndex(zeros ? '0' + head : head);
 }
 
 void PortChoice::pick(int index)

@@ -12,7 +12,8 @@ inline const QString kPortFileName = QStringLiteral("COMPORT");
 inline constexpr int kPortEntryCount = 10;
 
 // The first number of a "COMPORT" file as an unsigned 8-bit value: leading blanks and line
-// breaks skipped, ended by a blank, comma or line break. Empty, non-numeric or over 255 give 0.
+// breaks skipped, ended by a blank, comma or line break; leading zeros are part of it. Empty,
+// non-numeric or over 255 give 0.
 std::uint8_t parsePortFile(const QByteArray& content);
 // " <index> " CR LF.
 QByteArray formatPortFile(int index);

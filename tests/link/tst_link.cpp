@@ -93,6 +93,10 @@ void LinkTest::portFile_parsesTheFirstNumber_data()
     QTest::newRow("ends at comma") << QByteArray("5,7") << 5;
     QTest::newRow("ends at blank") << QByteArray("6 8") << 6;
     QTest::newRow("255") << QByteArray("255") << 255;
+    QTest::newRow("leading zeros") << QByteArray("0005") << 5;
+    QTest::newRow("many leading zeros") << QByteArray("00000000000000000255\r\n") << 255;
+    QTest::newRow("zeros alone") << QByteArray("000") << 0;
+    QTest::newRow("0256 overflows") << QByteArray("0256") << 0;
     QTest::newRow("256 overflows") << QByteArray("256") << 0;
     QTest::newRow("huge number") << QByteArray("99999999999999999999") << 0;
     QTest::newRow("negative") << QByteArray("-1") << 0;
@@ -125,6 +129,7 @@ void LinkTest::restore_rewritesTheFileInOwnFormat_data()
     QTest::newRow("first start") << QByteArray("<none>") << 0 << QByteArray(" 0 \r\n");
     QTest::newRow("3 without blanks") << QByteArray("3") << 3 << QByteArray(" 3 \r\n");
     QTest::newRow("own format kept") << QByteArray(" 9 \r\n") << 9 << QByteArray(" 9 \r\n");
+    QTest::newRow("0005 is COM6") << QByteArray("0005\r\n") << 5 << QByteArray(" 5 \r\n");
     QTest::newRow("empty") << QByteArray() << 0 << QByteArray(" 0 \r\n");
     QTest::newRow("garbage") << QByteArray("hello\x01\x02") << 0 << QByteArray(" 0 \r\n");
     QTest::newRow("12 names no entry") << QByteArray("12") << 0 << QByteArray(" 0 \r\n");
@@ -165,6 +170,9 @@ void LinkTest::restore_hugeFileOfBlanks_isReadWithoutLoadingItAll()
     Panel panel;
     QCOMPARE(panel.restore(), 7);
     QCOMPARE(readFile(kPortFileName), QByteArray(" 7 \r\n"));
+    // Leading zeros belong to the number however many there are.
+    writeFile(kPortFileName, " " + QByteArray(1024 * 1024, '0') + "8 x");
+    QCOMPARE(panel.restore(), 8);
 }
 
 void LinkTest::startUp_missingPort_showsBoxThenNotConnected()
