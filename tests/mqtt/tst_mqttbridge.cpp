@@ -68,14 +68,17 @@ struct Rig {
     {
         state.setAnswering(answering);
     }
-    QString base() const { return config.mqtt->topic; }
+    QString topic(const char* under) const { return config.mqtt->topic + QLatin1String(under); }
     qsizetype logged(const QString& text) const { return log.filter(text).size(); }
 
     SwitcherConfig config;
     SwitcherState state;
     RecordingCommands commands{state};
     QStringList log;
-    MqttBridge bridge{config, state, commands, [this](const QString& line) { log << line; qInfo("%s", qPrintable(line)); }};
+    MqttBridge bridge{config, state, commands, [this](const QString& line) {
+                          log << line;
+                          qInfo("%s", qPrintable(line));
+                      }};
 };
 
 QJsonObject jsonOf(const MqttRecorder& recorder, const QString& topic)
@@ -107,110 +110,117 @@ private slots:
         QVERIFY(early.waitFor(QStringLiteral("homeassistant/button/hall/preset_old/config"), ""));
 
         MqttRecorder late(broker_.port(), QStringLiteral("#"), QStringLiteral("late"));
-        QVERIFY(late.waitFor(rig.base() + QStringLiteral("/availability"), "online"));
-        QVERIFY(late.waitFor(rig.base() + QStringLiteral("/routes"),
-                             R"({"A":1,"B":3,"C":null,"D":null})"));
-        QCOMPARE(late.payload(rig.base() + QStringLiteral("/output/B")), "Input 3");
-        QCOMPARE(late.payload(rig.base() + QStringLiteral("/output/A")), "Blu-ray");
-        QVERIFY(!late.last(rig.base() + QStringLiteral("/output/C"))); // unknown: nothing retained
-        QVERIFY(!late.last(rig.base() + QStringLiteral("/edid")));
+        QVERIFY(late.waitFor(rig.topic("/availability"), "online"));
+        QVERIFY(late.waitFor(rig.topic("/routes"), R"({"A":1,"B":3,"C":null,"D":null})"));
+        QCOMPARE(late.payload(rig.topic("/output/B")), "Input 3");
+        QCOMPARE(late.payload(rig.topic("/output/A")), "Blu-ray");
+        QVERIFY(!late.last(rig.topic("/output/C"))); // unknown: nothing retained
+        QVERIFY(!late.last(rig.topic("/edid")));
         QVERIFY(!late.last(QStringLiteral("homeassistant/button/hall/preset_old/config")));
         QVERIFY(late.last(QStringLiteral("homeassistant/button/other/preset_x/config")));
 
         QStringList configs;
         for (const RecordedMessage& message : late.messages()) {
             QVERIFY2(message.retained, qPrintable(message.topic));
-            if (message.topic.startsWith(QStringLiteral("homeassistant/")) && message.topic.contains(u"/hall/"))
+            if (message.topic.startsWith(QStringLiteral("homeassistant/")) &&
+                message.topic.contains(u"/hall/"))
                 configs << message.topic;
         }
         QCOMPARE(configs.size(), 8); // 4 outputs, EDID, preset, Refresh, answering
 
-        const QJsonObject output = jsonOf(late, QStringLiteral("homeassistant/select/hall/output_b/config"));
-        QCOMPARE(output[u"name"].toString(), QStringLiteral("Projector"));
-        QCOMPARE(output[u"unique_id"].toString(), QStringLiteral("matrixd_hall_output_b"));
-        QCOMPARE(output[u"command_topic"].toString(), rig.base() + QStringLiteral("/output/B/set"));
-        QCOMPARE(output[u"state_topic"].toString(), rig.base() + QStringLiteral("/output/B"));
-        QCOMPARE(output[u"availability_topic"].toString(), rig.base() + QStringLiteral("/availability"));
-        QCOMPARE(output[u"options"].toArray(),
-                 QJsonArray({"Blu-ray", "Input 2", "Input 3", "Input 4"}));
-        QCOMPARE(output[u"device"][u"identifiers"].toArray(), QJsonArray({"matrixd_hall"}));
-        QCOMPARE(output[u"device"][u"name"].toString(), QStringLiteral("Hall matrix"));
-        const QJsonObject edid = jsonOf(late, QStringLiteral("homeassistant/select/hall/edid/config"));
-        QCOMPARE(edid[u"options"].toArray().size(), 11);
-        QCOMPARE(edid[u"options"][10].toString(), QStringLiteral("3D-7.1CH"));
-        const QJsonObject preset = jsonOf(late, QStringLiteral("homeassistant/button/hall/preset_movie_night/config"));
-        QCOMPARE(preset[u"command_topic"].toString(), rig.base() + QStringLiteral("/preset/set"));
-        QCOMPARE(preset[u"payload_press"].toString(), QStringLiteral("Movie night"));
-        const QJsonObject refresh = jsonOf(late, QStringLiteral("homeassistant/button/hall/refresh/config"));
-        QCOMPARE(refresh[u"command_topic"].toString(), rig.base() + QStringLiteral("/refresh"));
-        const QJsonObject answering = jsonOf(late, QStringLiteral("homeassistant/binary_sensor/hall/answering/config"));
-        QCOMPARE(answering[u"device_class"].toString(), QStringLiteral("connectivity"));
-        QCOMPARE(answering[u"state_topic"].toString(), rig.base() + QStringLiteral("/availability"));
-        QCOMPARE(answering[u"payload_off"].toString(), QStringLiteral("offline"));
+        const QString base = rig.config.mqtt->topic;
+        const QJsonObject device{{"identifiers", QJsonArray{"matrixd_hall"}},
+                                 {"name", "Hall matrix"},
+                                 {"model", "4x4 HDMI matrix switcher"}};
+        const QList<std::tuple<const char*, const char*, QJsonValue>> fields = {
+            {"select/hall/output_b", "name", "Projector"},
+            {"select/hall/output_b", "unique_id", "matrixd_hall_output_b"},
+            {"select/hall/output_b", "command_topic", base + "/output/B/set"},
+            {"select/hall/output_b", "state_topic", base + "/output/B"},
+            {"select/hall/output_b", "availability_topic", base + "/availability"},
+            {"select/hall/output_b", "options",
+             QJsonArray{"Blu-ray", "Input 2", "Input 3", "Input 4"}},
+            {"select/hall/output_b", "device", device},
+            {"select/hall/edid", "command_topic", base + "/edid/set"},
+            {"button/hall/preset_movie_night", "command_topic", base + "/preset/set"},
+            {"button/hall/preset_movie_night", "payload_press", "Movie night"},
+            {"button/hall/refresh", "command_topic", base + "/refresh"},
+            {"binary_sensor/hall/answering", "device_class", "connectivity"},
+            {"binary_sensor/hall/answering", "state_topic", base + "/availability"},
+            {"binary_sensor/hall/answering", "payload_off", "offline"}};
+        for (const auto& [topic, key, value] : fields) {
+            const QString config = QStringLiteral("homeassistant/%1/config").arg(topic);
+            QVERIFY2(jsonOf(late, config)[QLatin1String(key)] == value,
+                     qPrintable(config + u' ' + QLatin1String(key)));
+        }
+        const QJsonArray captions =
+            jsonOf(late, QStringLiteral("homeassistant/select/hall/edid/config"))[u"options"]
+                .toArray();
+        QCOMPARE(captions.size(), 11);
+        QCOMPARE(captions[10].toString(), QStringLiteral("3D-7.1CH"));
     }
 
-    void commandsReachTheLineAndStateFollows()
+    void commandsReachTheLineWhileTheSwitcherAnswers()
     {
         MqttRecorder recorder(broker_.port());
         QVERIFY(recorder.waitConnected());
         Rig rig(makeConfig(QStringLiteral("cmd"), broker_.port()));
-        const QString base = rig.base();
         // Left retained by some client: it must not run again on every reconnection.
-        recorder.publish(base + QStringLiteral("/output/C/set"), "4", true);
+        recorder.publish(rig.topic("/output/C/set"), "4", true);
         rig.bridge.start();
-        QVERIFY(recorder.waitFor(base + QStringLiteral("/availability"), "online"));
+        QVERIFY(recorder.waitFor(rig.topic("/availability"), "online"));
 
         const QList<std::pair<QString, QByteArray>> good = {
             {QStringLiteral("/output/B/set"), " blu-RAY "}, {QStringLiteral("/output/B/set"), "3"},
             {QStringLiteral("/edid/set"), "Copy from C"},   {QStringLiteral("/edid/set"), "10"},
             {QStringLiteral("/preset/set"), "movie NIGHT"}, {QStringLiteral("/refresh"), ""}};
         for (const auto& [topic, payload] : good)
-            recorder.publish(base + topic, payload);
+            recorder.publish(rig.config.mqtt->topic + topic, payload);
         QTRY_COMPARE(rig.commands.calls, QStringList({"route 2 1", "route 2 3", "edid 3", "edid 10",
                                                       "preset Movie night", "refresh"}));
-        QVERIFY(recorder.waitFor(base + QStringLiteral("/output/B"), "Input 3"));
-        QVERIFY(recorder.waitFor(base + QStringLiteral("/routes"), R"({"A":null,"B":3,"C":null,"D":null})"));
-        QVERIFY(recorder.waitFor(base + QStringLiteral("/edid"), "3D-7.1CH"));
+        QVERIFY(recorder.waitFor(rig.topic("/output/B"), "Input 3"));
+        QVERIFY(recorder.waitFor(rig.topic("/routes"), R"({"A":null,"B":3,"C":null,"D":null})"));
+        QVERIFY(recorder.waitFor(rig.topic("/edid"), "3D-7.1CH"));
         QCOMPARE(rig.logged(QStringLiteral("retained command")), 1);
 
         // Each bad message is one log line and no command; the good one after it shows that
         // all of them were read.
         const qsizetype linesBefore = rig.log.size();
         const QList<std::pair<QString, QByteArray>> bad = {
-            {QStringLiteral("/output/B/set"), "Input 9"}, {QStringLiteral("/output/B/set"), "5"},
-            {QStringLiteral("/output/B/set"), ""},        {QStringLiteral("/output/E/set"), "1"},
-            {QStringLiteral("/edid/set"), "11"},          {QStringLiteral("/edid/set"), "EDID"},
-            {QStringLiteral("/preset/set"), "nope"},      {QStringLiteral("/refresh"), QByteArray(257, 'x')},
+            {QStringLiteral("/output/B/set"), "Input 9"},
+            {QStringLiteral("/output/B/set"), "5"},
+            {QStringLiteral("/output/B/set"), ""},
+            {QStringLiteral("/output/E/set"), "1"},
+            {QStringLiteral("/edid/set"), "11"},
+            {QStringLiteral("/edid/set"), "EDID"},
+            {QStringLiteral("/preset/set"), "nope"},
+            {QStringLiteral("/refresh"), QByteArray(257, 'x')},
             {QStringLiteral("/output/A/set"), QByteArray(300, '1')}};
         for (const auto& [topic, payload] : bad)
-            recorder.publish(base + topic, payload);
-        recorder.publish(base + QStringLiteral("/refresh"), "now");
+            recorder.publish(rig.config.mqtt->topic + topic, payload);
+        recorder.publish(rig.topic("/refresh"), "now");
         QTRY_COMPARE(rig.commands.calls.size(), 7);
         QCOMPARE(rig.commands.calls.last(), QStringLiteral("refresh"));
         QCOMPARE(rig.log.size() - linesBefore, bad.size());
 
         rig.commands.failure = QStringLiteral("no reply within 500 ms");
-        recorder.publish(base + QStringLiteral("/output/A/set"), "2");
-        QTRY_COMPARE(rig.logged(QStringLiteral("route A (Output A) to Input 2 failed: no reply within 500 ms")), 1);
-        recorder.publish(base + QStringLiteral("/output/C/set"), "", true);
-    }
+        recorder.publish(rig.topic("/output/A/set"), "2");
+        QTRY_COMPARE(rig.logged(QStringLiteral(
+                         "route A (Output A) to Input 2 failed: no reply within 500 ms")),
+                     1);
+        recorder.publish(rig.topic("/output/C/set"), "", true);
 
-    void offlineSwitcherRefusesCommands()
-    {
-        MqttRecorder recorder(broker_.port());
-        QVERIFY(recorder.waitConnected());
-        Rig rig(makeConfig(QStringLiteral("off"), broker_.port()), false);
-        rig.bridge.start();
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/availability"), "offline"));
-        QTRY_VERIFY(rig.bridge.client().isConnected());
-        rig.state.setAnswering(true);
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/availability"), "online"));
+        // Not answering: offline, and commands refused rather than kept for later.
+        rig.commands.calls.clear();
         rig.state.setAnswering(false);
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/availability"), "offline"));
-
-        recorder.publish(rig.base() + QStringLiteral("/output/A/set"), "2");
-        QTRY_COMPARE(rig.logged(QStringLiteral("refused route A (Output A) to Input 2: the switcher is not answering")), 1);
+        QVERIFY(recorder.waitFor(rig.topic("/availability"), "offline"));
+        recorder.publish(rig.topic("/output/A/set"), "2");
+        QTRY_COMPARE(rig.logged(QStringLiteral(
+                         "refused route A (Output A) to Input 2: the switcher is not answering")),
+                     1);
         QVERIFY(rig.commands.calls.isEmpty());
+        rig.state.setAnswering(true);
+        QVERIFY(recorder.waitFor(rig.topic("/availability"), "online"));
     }
 
     // The broker comes back empty; the bridge fills it again, with the same unique ids.
@@ -221,8 +231,8 @@ private slots:
         rig.bridge.start();
         MqttRecorder recorder(broker_.port());
         const QString outputConfig = QStringLiteral("homeassistant/select/rst/output_d/config");
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/availability"), "online"));
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/edid"), "2D-2.0CH"));
+        QVERIFY(recorder.waitFor(rig.topic("/availability"), "online"));
+        QVERIFY(recorder.waitFor(rig.topic("/edid"), "2D-2.0CH"));
         const QByteArray discovery = recorder.payload(outputConfig);
         QVERIFY(discovery.contains("matrixd_rst_output_d"));
 
@@ -230,9 +240,9 @@ private slots:
         QTRY_VERIFY(!rig.bridge.client().isConnected());
         recorder.clear();
         QVERIFY2(broker_.start(), qPrintable(broker_.log()));
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/availability"), "online", 10000));
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/output/D"), "Input 2"));
-        QVERIFY(recorder.waitFor(rig.base() + QStringLiteral("/edid"), "2D-2.0CH"));
+        QVERIFY(recorder.waitFor(rig.topic("/availability"), "online", 10000));
+        QVERIFY(recorder.waitFor(rig.topic("/output/D"), "Input 2"));
+        QVERIFY(recorder.waitFor(rig.topic("/edid"), "2D-2.0CH"));
         QVERIFY(recorder.waitFor(outputConfig, discovery));
         QCOMPARE(rig.logged(QStringLiteral("lost the broker at")), 1);
         QCOMPARE(rig.logged(QStringLiteral("connected to the broker at")), 2);
@@ -250,8 +260,9 @@ private slots:
         file.write(password.toUtf8() + '\n');
         file.close();
         QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-        Rig rig(makeConfig(QStringLiteral("pw"), secure.port(),
-                           QStringLiteral("username = matrixd\npassword_file = %1\n").arg(file.fileName())));
+        Rig rig(makeConfig(
+            QStringLiteral("pw"), secure.port(),
+            QStringLiteral("username = matrixd\npassword_file = %1\n").arg(file.fileName())));
         rig.bridge.start();
         QCOMPARE(rig.logged(QStringLiteral("others may read it")), 1);
         QTRY_VERIFY(secure.connectionAttempts() >= 2);

@@ -35,8 +35,7 @@ public:
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("/usr/sbin/mosquitto"),
                        {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-        return QTest::qWaitFor([this] { return log().contains(QStringLiteral(" running")); },
-                               5000);
+        return QTest::qWaitFor([this] { return log().contains(QStringLiteral(" running")); }, 5000);
     }
 
     void stop()
@@ -72,8 +71,8 @@ private:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         int port = 0;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0
-            && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
             port = ntohs(address.sin_port);
         ::close(fd);
         return port;
@@ -97,15 +96,14 @@ private:
             QFile(passwords).open(QIODevice::WriteOnly);
             for (auto it = users_.cbegin(); it != users_.cend(); ++it) {
                 if (QProcess::execute(QStringLiteral("/usr/bin/mosquitto_passwd"),
-                                      {QStringLiteral("-b"), passwords, it.key(), it.value()})
-                    != 0)
+                                      {QStringLiteral("-b"), passwords, it.key(), it.value()}) != 0)
                     return false;
             }
             config += QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords);
         }
         QFile file(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-               && file.write(config.toUtf8()) == config.toUtf8().size();
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(config.toUtf8()) == config.toUtf8().size();
     }
 
     QMap<QString, QString> users_;

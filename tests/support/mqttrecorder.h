@@ -32,7 +32,10 @@ public:
         client_.start();
     }
 
-    bool waitConnected() { return QTest::qWaitFor([this] { return client_.isConnected(); }, 5000); }
+    bool waitConnected()
+    {
+        return QTest::qWaitFor([this] { return client_.isConnected(); }, 5000);
+    }
 
     const QList<RecordedMessage>& messages() const { return messages_; }
     void clear() { messages_.clear(); }

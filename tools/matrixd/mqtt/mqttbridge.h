@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/switcherconfig.h"
 #include "mqttclient.h"
 #include "switchercommands.h"
-#include "common/switcherconfig.h"
 #include "switcherstate.h"
 
 #include <QObject>

@@ -161,7 +161,8 @@ bool MqttClient::configure()
         rc = mosquitto_username_pw_set(mosq_, settings_.username.toUtf8().constData(),
                                        password.isEmpty() ? nullptr : password.constData());
         if (rc != MOSQ_ERR_SUCCESS) {
-            problem(QStringLiteral("cannot use the username: %1").arg(reason(rc, errno)) + kRetrying);
+            problem(QStringLiteral("cannot use the username: %1").arg(reason(rc, errno)) +
+                    kRetrying);
             return false;
         }
     }
@@ -175,7 +176,8 @@ bool MqttClient::configure()
         // Never fall back to a plain connection: it would carry the password in clear.
         if (rc != MOSQ_ERR_SUCCESS) {
             problem(QStringLiteral("cannot set up TLS with cafile %1: %2")
-                        .arg(settings_.caFile, reason(rc, errno)) + kRetrying);
+                        .arg(settings_.caFile, reason(rc, errno)) +
+                    kRetrying);
             return false;
         }
     }
@@ -183,7 +185,8 @@ bool MqttClient::configure()
         rc = mosquitto_will_set(mosq_, willTopic_.toUtf8().constData(), int(willPayload_.size()),
                                 willPayload_.constData(), kWillQos, willRetain_);
         if (rc != MOSQ_ERR_SUCCESS) {
-            problem(QStringLiteral("cannot set the last will: %1").arg(reason(rc, errno)) + kRetrying);
+            problem(QStringLiteral("cannot set the last will: %1").arg(reason(rc, errno)) +
+                    kRetrying);
             return false;
         }
     }
@@ -220,7 +223,8 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc)
         // The disconnect that follows schedules the retry.
         client->refusal_ = refusalReason(rc);
         client->problem(QStringLiteral("the broker at %1 refused the connection: %2")
-                            .arg(client->where(), client->refusal_) + kRetrying);
+                            .arg(client->where(), client->refusal_) +
+                        kRetrying);
         return;
     }
     client->connected_ = true;
@@ -251,8 +255,9 @@ void MqttClient::closed(int rc, int savedErrno)
         QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("closed") : reason(rc, savedErrno);
         if (!libraryError_.isEmpty())
             why += QStringLiteral(" (%1)").arg(libraryError_);
-        const QString what = wasConnected ? QStringLiteral("lost the broker at %1: %2")
-                                          : QStringLiteral("cannot connect to the broker at %1: %2");
+        const QString what = wasConnected
+                                 ? QStringLiteral("lost the broker at %1: %2")
+                                 : QStringLiteral("cannot connect to the broker at %1: %2");
         problem(what.arg(where(), why) + kRetrying);
     }
     refusal_.clear();
@@ -265,8 +270,8 @@ void MqttClient::afterLoop(int rc)
     const int savedErrno = errno;
     // A failed TLS handshake closes the socket without calling the disconnect callback.
     const int socket = mosquitto_socket(mosq_);
-    if ((socket < 0 || socket == abandonedSocket_)
-        && (connected_ || (running_ && !retryTimer_.isActive()))) {
+    if ((socket < 0 || socket == abandonedSocket_) &&
+        (connected_ || (running_ && !retryTimer_.isActive()))) {
         const auto [why, number] = disconnect_.value_or(std::pair{rc, savedErrno});
         closed(why, number);
     }
@@ -300,7 +305,8 @@ void MqttClient::abandon()
 bool MqttClient::hungUp(int socket)
 {
     pollfd watched{socket, POLLIN, 0};
-    return socket >= 0 && ::poll(&watched, 1, 0) == 1 && (watched.revents & (POLLHUP | POLLERR)) != 0;
+    return socket >= 0 && ::poll(&watched, 1, 0) == 1 &&
+           (watched.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 void MqttClient::syncNotifiers()
@@ -321,9 +327,8 @@ void MqttClient::syncNotifiers()
                 afterLoop(rc);
             });
             writeNotifier_ = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-            connect(writeNotifier_, &QSocketNotifier::activated, this, [this] {
-                afterLoop(mosquitto_loop_write(mosq_, 1));
-            });
+            connect(writeNotifier_, &QSocketNotifier::activated, this,
+                    [this] { afterLoop(mosquitto_loop_write(mosq_, 1)); });
         }
     }
     if (writeNotifier_)

@@ -84,7 +84,8 @@ std::map<QString, QString> presetObjectIds(const SwitcherConfig& config)
         if (id.isEmpty() || uses[id] > 1) {
             const QByteArray hash =
                 QCryptographicHash::hash(preset.name.toUtf8(), QCryptographicHash::Sha1).toHex();
-            id += (id.isEmpty() ? QString() : QStringLiteral("_")) + QString::fromLatin1(hash.left(8));
+            id += (id.isEmpty() ? QString() : QStringLiteral("_")) +
+                  QString::fromLatin1(hash.left(8));
         }
         ids[preset.name] = kPresetPrefix + id;
     }
@@ -194,8 +195,8 @@ QList<Message> discoveryMessages(const SwitcherConfig& config)
     edid.insert(QStringLiteral("command_topic"), edidTopic(config) + QStringLiteral("/set"));
     edid.insert(QStringLiteral("options"), captions);
     edid.insert(QStringLiteral("entity_category"), QStringLiteral("config"));
-    messages.append({discoveryTopic(config, QStringLiteral("select"), QStringLiteral("edid")),
-                     json(edid)});
+    messages.append(
+        {discoveryTopic(config, QStringLiteral("select"), QStringLiteral("edid")), json(edid)});
 
     const std::map<QString, QString> presetIds = presetObjectIds(config);
     for (const Preset& preset : config.presets) {
@@ -212,17 +213,19 @@ QList<Message> discoveryMessages(const SwitcherConfig& config)
     messages.append({refreshButtonConfigTopic(config), json(refresh)});
 
     // The switcher answering or not: its own state, so it needs no availability.
-    QJsonObject answering = entity(config, QStringLiteral("answering"), QStringLiteral("Answering"));
+    QJsonObject answering =
+        entity(config, QStringLiteral("answering"), QStringLiteral("Answering"));
     for (const char* key : {"availability_topic", "payload_available", "payload_not_available"})
         answering.remove(QLatin1String(key));
     answering.insert(QStringLiteral("state_topic"), availabilityTopic(config));
     answering.insert(QStringLiteral("payload_on"), QString::fromLatin1(availabilityPayload(true)));
-    answering.insert(QStringLiteral("payload_off"), QString::fromLatin1(availabilityPayload(false)));
+    answering.insert(QStringLiteral("payload_off"),
+                     QString::fromLatin1(availabilityPayload(false)));
     answering.insert(QStringLiteral("device_class"), QStringLiteral("connectivity"));
     answering.insert(QStringLiteral("entity_category"), QStringLiteral("diagnostic"));
-    messages.append({discoveryTopic(config, QStringLiteral("binary_sensor"),
-                                    QStringLiteral("answering")),
-                     json(answering)});
+    messages.append(
+        {discoveryTopic(config, QStringLiteral("binary_sensor"), QStringLiteral("answering")),
+         json(answering)});
     return messages;
 }
 
@@ -288,9 +291,8 @@ QString quoted(const QByteArray& payload)
     return u'"' + text + (payload.size() > kShown ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
-std::optional<std::variant<Command, Rejection>> parseCommand(const SwitcherConfig& config,
-                                                             const QString& topic,
-                                                             const QByteArray& payload)
+std::optional<std::variant<Command, Rejection>>
+parseCommand(const SwitcherConfig& config, const QString& topic, const QByteArray& payload)
 {
     const QString prefix = baseTopic(config) + u'/';
     if (!topic.startsWith(prefix))
@@ -304,8 +306,8 @@ std::optional<std::variant<Command, Rejection>> parseCommand(const SwitcherConfi
             output = letter[0].unicode() - u'A' + 1;
         else
             return Rejection{QStringLiteral("%1: no output %2 (A to D)").arg(topic, letter)};
-    } else if (!(parts.size() == 2 && oneOf(parts.join(u'/'), {"edid/set", "preset/set"}))
-               && !(parts.size() == 1 && parts[0] == u"refresh")) {
+    } else if (!(parts.size() == 2 && oneOf(parts.join(u'/'), {"edid/set", "preset/set"})) &&
+               !(parts.size() == 1 && parts[0] == u"refresh")) {
         return std::nullopt;
     }
 
@@ -331,7 +333,8 @@ std::optional<std::variant<Command, Rejection>> parseCommand(const SwitcherConfi
         if (!mode && number.match(text).hasMatch())
             mode = text.toInt();
         if (!mode)
-            return Rejection{QStringLiteral("%1: no EDID mode named %2").arg(topic, quoted(payload))};
+            return Rejection{
+                QStringLiteral("%1: no EDID mode named %2").arg(topic, quoted(payload))};
         command.kind = Command::Kind::EdidMode;
         command.mode = *mode;
     } else if (parts[0] == u"preset") {

@@ -69,9 +69,8 @@ struct Rejection {
 
 // A message on a command topic: the command it asks for, or why it asks for none. Nothing for a
 // topic that carries no command.
-std::optional<std::variant<Command, Rejection>> parseCommand(const SwitcherConfig& config,
-                                                             const QString& topic,
-                                                             const QByteArray& payload);
+std::optional<std::variant<Command, Rejection>>
+parseCommand(const SwitcherConfig& config, const QString& topic, const QByteArray& payload);
 
 // A payload fit for a log line: control characters shown as '?', cut at 64 characters.
 QString quoted(const QByteArray& payload);
