@@ -15,10 +15,6 @@ BlockButton::BlockButton(Face face, const QString& caption, QWidget* parent)
     QPalette pal = palette();
     pal.setColor(QPalette::Button, kBlockButtonFace);
     setPalette(pal);
-    if (face == Face::LeftArrow)
-        setAccessibleName(QStringLiteral("Left arrow"));
-    else if (face == Face::RightArrow)
-        setAccessibleName(QStringLiteral("Right arrow"));
 }
 
 void BlockButton::paintEvent(QPaintEvent* event)

@@ -218,6 +218,14 @@ void Form1::buildMatrixPanel()
                                 QString(), this);
             placeTwips(*button, left ? 6960 : 7800, 1420 + kBlockPitch * g, 615, 375);
         }
+        // Captions repeat in every block; a screen reader needs the output too.
+        const QString block = QStringLiteral("Output %1, ").arg(QChar(u'A' + g));
+        if (meaning.role == ButtonRole::Input)
+            button->setAccessibleName(block + QStringLiteral("input %1").arg(meaning.input));
+        else
+            button->setAccessibleName(block + (meaning.role == ButtonRole::LeftArrow
+                                                   ? QStringLiteral("previous input")
+                                                   : QStringLiteral("next input")));
         button->setObjectName(indexed("Command1", index));
         connect(button, &QPushButton::clicked, this,
                 [this, index] { send(buttonCommandFrame(index)); });

@@ -4,6 +4,7 @@
 #include "window/blockbutton.h"
 #include "window/twips.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -47,6 +48,7 @@ private slots:
     void controls_standAtTheirTwipsPlaces_data();
     void controls_standAtTheirTwipsPlaces();
     void captionsFontsAndColours();
+    void blockButtons_tellScreenReadersTheirOutput();
     void powerButton_isHiddenAndNeverFocused();
     void tabKey_visitsControlsInOrder();
     void stacking_lampsOverPanelsOverGrey();
@@ -195,6 +197,24 @@ void WindowLayoutTest::captionsFontsAndColours()
     QCOMPARE(panel.child<Lamp>("Shape16")->fillColor(), QColor(0xFF, 0x00, 0x00));
     QCOMPARE(panel.child<Lamp>("Shape19_1")->fillColor(), QColor(0x00, 0xFF, 0x00));
     QCOMPARE(panel.child<Lamp>("Shape19_1")->accessibleName(), QStringLiteral("C 2"));
+}
+
+void WindowLayoutTest::blockButtons_tellScreenReadersTheirOutput()
+{
+    Panel panel;
+    panel.startShown();
+    const auto name = [&](int index) {
+        return QAccessible::queryAccessibleInterface(panel.command1(index))
+            ->text(QAccessible::Name);
+    };
+    for (int output = 1; output <= 4; ++output) {
+        const QString block = QStringLiteral("Output %1, ").arg(QChar(u'A' + output - 1));
+        QCOMPARE(name(switcher::arrowIndex(output, false)), block + "previous input");
+        QCOMPARE(name(switcher::arrowIndex(output, true)), block + "next input");
+        for (int input = 1; input <= 4; ++input)
+            QCOMPARE(name(switcher::inputIndex(output, input)),
+                     block + "input " + QString::number(input));
+    }
 }
 
 void WindowLayoutTest::powerButton_isHiddenAndNeverFocused()
