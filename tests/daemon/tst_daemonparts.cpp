@@ -116,6 +116,7 @@ private slots:
         QTest::newRow("key twice") << QByteArray("[switcher]\npoll = 1\npoll = 2\n") << "t.conf:3: poll is given twice";
         QTest::newRow("section twice") << QByteArray("[inputs]\n[inputs]\n") << "t.conf:2: section [inputs] is given twice";
         QTest::newRow("name is a number") << QByteArray("[inputs]\n1 = 2\n") << "t.conf:2: \"2\" is a number";
+        QTest::newRow("another's label") << QByteArray("[inputs]\n1 = input 2\n") << "t.conf:2: \"input 2\" already names input 2";
         QTest::newRow("bad port") << QByteArray("[switcher]\nport = COM11\n") << "t.conf:2: port is COM1 to COM10";
         QTest::newRow("empty preset") << QByteArray("[preset X]\n") << "t.conf:1: preset \"X\" routes no output";
         QTest::newRow("no equals") << QByteArray("[switcher]\nport\n") << "t.conf:2: expected KEY = VALUE";

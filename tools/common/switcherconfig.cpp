@@ -211,6 +211,12 @@ private:
             return fail(QStringLiteral("inputs are named 1 to 4, not \"%1\"").arg(key));
         if (const QString problem = nameProblem(value); !problem.isEmpty())
             return fail(problem);
+        // "Input 2" for input 1 would make "Input 2" name two inputs.
+        for (int other = 1; other <= kInputCount; ++other) {
+            if (other != *input &&
+                value.compare(QStringLiteral("Input %1").arg(other), Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("\"%1\" already names input %2").arg(value).arg(other));
+        }
         config_.inputNames[std::size_t(*input - 1)] = value;
         nameLines_[value.toLower()].push_back(line_);
     }
@@ -222,6 +228,12 @@ private:
             return fail(QStringLiteral("outputs are named A to D, not \"%1\"").arg(key));
         if (const QString problem = nameProblem(value); !problem.isEmpty())
             return fail(problem);
+        for (int other = 1; other <= kOutputCount; ++other) {
+            const QString label = QStringLiteral("Output %1").arg(outputLetter(other));
+            if (other != *output && value.compare(label, Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("\"%1\" already names output %2")
+                                .arg(value, outputLetter(other)));
+        }
         config_.outputNames[std::size_t(*output - 1)] = value;
         nameLines_[value.toLower()].push_back(line_);
     }
