@@ -1,5 +1,6 @@
 #include "switcherconfig.h"
 
+#include "platform/portnames.h"
 #include "protocol/edidcaptions.h"
 
 #include <QFile>
@@ -22,23 +23,12 @@ constexpr int kMaxPollSeconds = 86'400;
 constexpr int kMaxTimeoutMs = 60'000;
 constexpr int kMaxNameLength = 64;
 
-std::optional<int> wholeNumber(const QString& text, int low, int high)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const int value = text.toInt();
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<int> outputFromLetterOrDigit(const QString& text)
 {
     const QString upper = text.toUpper();
     if (upper.size() == 1 && upper[0] >= u'A' && upper[0] <= u'D')
         return upper[0].unicode() - u'A' + 1;
-    return wholeNumber(text, 1, kOutputCount);
+    return wholeNumberIn(text, 1, kOutputCount);
 }
 
 // A name is what a user types and what MQTT payloads carry: printable, not a bare number or
@@ -53,7 +43,7 @@ QString nameProblem(const QString& name)
         if (!c.isPrint())
             return QStringLiteral("a name must be printable");
     }
-    if (wholeNumber(name, 0, 99) || outputFromLetterOrDigit(name))
+    if (wholeNumberIn(name, 0, 99) || outputFromLetterOrDigit(name))
         return QStringLiteral("\"%1\" is a number or an output letter, not a name").arg(name);
     return {};
 }
@@ -161,9 +151,7 @@ private:
     void readSwitcherKey(const QString& key, const QString& value)
     {
         if (key == u"port") {
-            static const QRegularExpression com(QStringLiteral("^COM([1-9]|10)$"),
-                                                QRegularExpression::CaseInsensitiveOption);
-            if (!value.contains(u'/') && !com.match(value).hasMatch())
+            if (!parsePortName(value))
                 return fail(QStringLiteral("port is COM1 to COM10 or a device path, not \"%1\"")
                                 .arg(value));
             config_.port = value;
@@ -175,7 +163,7 @@ private:
                                 .arg(value));
             config_.poll = *poll;
         } else if (key == u"timeout") {
-            const auto ms = wholeNumber(value, 1, kMaxTimeoutMs);
+            const auto ms = wholeNumberIn(value, 1, kMaxTimeoutMs);
             if (!ms)
                 return fail(QStringLiteral("timeout is 1 to %1 ms, not \"%2\"")
                                 .arg(kMaxTimeoutMs)
@@ -206,7 +194,7 @@ private:
 
     void readInputName(const QString& key, const QString& value)
     {
-        const auto input = wholeNumber(key, 1, kInputCount);
+        const auto input = wholeNumberIn(key, 1, kInputCount);
         if (!input)
             return fail(QStringLiteral("inputs are named 1 to 4, not \"%1\"").arg(key));
         if (const QString problem = nameProblem(value); !problem.isEmpty())
@@ -251,7 +239,7 @@ private:
         if (key == u"host") {
             mqtt.host = value;
         } else if (key == u"port") {
-            const auto port = wholeNumber(value, 1, 65535);
+            const auto port = wholeNumberIn(value, 1, 65535);
             if (!port)
                 return fail(QStringLiteral("port is 1 to 65535, not \"%1\"").arg(value));
             mqtt.port = *port;
@@ -344,6 +332,37 @@ private:
 
 } // namespace
 
+std::optional<int> wholeNumberIn(const QString& text, int low, int high)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    const int value = text.toInt();
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+QString PortName::label() const
+{
+    return devicePath.isEmpty() ? portLabel(number) : devicePath;
+}
+
+std::optional<PortName> parsePortName(const QString& text)
+{
+    if (text.contains(u'/'))
+        return PortName{0, text};
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto number = wholeNumberIn(match.captured(1), kFirstPortNumber, kLastPortNumber);
+    if (!number)
+        return std::nullopt;
+    return PortName{*number, {}};
+}
+
 std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text)
 {
     static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:\\.([0-9]{1,3}))?$"));
@@ -382,7 +401,7 @@ QString SwitcherConfig::outputLabel(int output) const
 std::optional<int> SwitcherConfig::inputNamed(const QString& text) const
 {
     const QString wanted = text.trimmed();
-    if (const auto number = wholeNumber(wanted, 1, kInputCount))
+    if (const auto number = wholeNumberIn(wanted, 1, kInputCount))
         return number;
     for (int input = 1; input <= kInputCount; ++input) {
         if (wanted.compare(inputLabel(input), Qt::CaseInsensitive) == 0)

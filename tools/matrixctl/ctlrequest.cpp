@@ -5,7 +5,6 @@
 #include "protocol/edidcaptions.h"
 
 #include <QCommandLineParser>
-#include <QRegularExpression>
 
 namespace ctl {
 
@@ -52,32 +51,6 @@ QString description()
 ParseResult refuse(const QString& reason)
 {
     return {ParseResult::Kind::Error, {}, reason};
-}
-
-std::optional<int> wholeNumber(const QString& text, int low, int high)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const int value = text.toInt();
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<PortSpec> parsePort(const QString& text)
-{
-    if (text.contains(u'/'))
-        return PortSpec{0, text};
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto match = com.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const auto number = wholeNumber(match.captured(1), kFirstPortNumber, kLastPortNumber);
-    if (!number)
-        return std::nullopt;
-    return PortSpec{*number, {}};
 }
 
 // Reads the command's own arguments into the request; an error text when they do not fit.
@@ -130,7 +103,7 @@ QString readCommand(const QStringList& args, const SwitcherConfig& config, Reque
         const QString mode = rest.join(u' ');
         if (mode.isEmpty())
             return QStringLiteral("edid takes MODE");
-        if (auto number = wholeNumber(mode, 0, kEdidModeCount - 1))
+        if (auto number = wholeNumberIn(mode, 0, kEdidModeCount - 1))
             r.mode = *number;
         else if (auto captioned = edidModeForCaption(mode))
             r.mode = *captioned;
@@ -161,11 +134,6 @@ QString readCommand(const QStringList& args, const SwitcherConfig& config, Reque
 }
 
 } // namespace
-
-QString PortSpec::label() const
-{
-    return devicePath.isEmpty() ? portLabel(number) : devicePath;
-}
 
 ParseResult parseCommandLine(const QStringList& arguments)
 {
@@ -216,13 +184,13 @@ ParseResult parseCommandLine(const QStringList& arguments)
         // The service holds the line: its first virtual port is the way to the switcher.
         const QString port = config.shares.isEmpty() ? config.port : config.shares.first();
         if (!port.isEmpty())
-            r.port = parsePort(port);
+            r.port = parsePortName(port);
     }
     if (auto error = readCommand(positional, config, r); !error.isEmpty())
         return refuse(error);
 
     r.json = parser.isSet(kJsonOption);
-    const auto timeout = wholeNumber(parser.value(kTimeoutOption), 1, kMaxTimeoutMs);
+    const auto timeout = wholeNumberIn(parser.value(kTimeoutOption), 1, kMaxTimeoutMs);
     if (!timeout)
         return refuse(QStringLiteral("--timeout takes 1 to %1 ms, not \"%2\"")
                           .arg(kMaxTimeoutMs)
@@ -231,7 +199,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     if (parser.isSet(kPortOption)) {
         if (r.command == Command::Detect)
             return refuse(QStringLiteral("detect tries COM1 to COM10 and takes no --port"));
-        r.port = parsePort(parser.value(kPortOption));
+        r.port = parsePortName(parser.value(kPortOption));
         if (!r.port)
             return refuse(QStringLiteral("--port takes COM1 to COM10 or a device path, not \"%1\"")
                               .arg(parser.value(kPortOption)));

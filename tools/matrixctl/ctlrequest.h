@@ -23,14 +23,7 @@ enum ExitCode : int {
 
 enum class Command { Status, Route, Step, Edid, Watch, Detect, Preset };
 
-// A port named as COM<n> or as a device path.
-struct PortSpec {
-    int number = 0;     // 1..10 when named COM<n>
-    QString devicePath; // set when named by its path
-    QString label() const;
-
-    friend bool operator==(const PortSpec&, const PortSpec&) = default;
-};
+using PortSpec = PortName;
 
 inline constexpr std::chrono::milliseconds kDefaultTimeout{500};
 

@@ -1,6 +1,5 @@
 #include "daemonoptions.h"
 
-#include "platform/portnames.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -13,21 +12,6 @@ DaemonExit refuse(const QString& text)
 }
 
 } // namespace
-
-std::optional<PortTarget> parsePortTarget(const QString& text)
-{
-    if (text.contains(u'/'))
-        return PortTarget{0, text};
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto match = com.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const int number = match.captured(1).toInt();
-    if (number < kFirstPortNumber || number > kLastPortNumber)
-        return std::nullopt;
-    return PortTarget{number, {}};
-}
 
 std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& arguments)
 {
@@ -100,7 +84,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     }
     if (auto error = completeSwitcherConfig(c))
         return refuse(error->text);
-    if (!parsePortTarget(c.port))
+    if (!parsePortName(c.port))
         return refuse(QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
                           .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
     options.check = parser.isSet(check);

@@ -22,9 +22,3 @@ struct DaemonExit {
 // --trace. Every fault is found before any port is touched.
 std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& arguments);
 
-// How a configured port is opened: COM<n> as the panel names ports, or a device path.
-struct PortTarget {
-    int number = 0;     // 1..10 for COM<n>
-    QString devicePath; // else
-};
-std::optional<PortTarget> parsePortTarget(const QString& text);

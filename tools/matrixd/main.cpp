@@ -35,7 +35,7 @@ void logLine(const QString& line)
 
 // The device a configured port names now: COM<n> as the panel maps it, or the path with its
 // links resolved, so that the port lock names the real device.
-QString deviceNow(const PortTarget& target)
+QString deviceNow(const PortName& target)
 {
     if (target.number > 0)
         return portDevicePath(target.number);
@@ -81,7 +81,7 @@ int main(int argc, char* argv[])
         print(stderr, QStringLiteral("matrixd: cannot watch for stop signals\n"));
         return 1;
     }
-    const PortTarget target = *parsePortTarget(config.port);
+    const PortName target = *parsePortName(config.port);
     QtSerialControl serial;
     SwitcherLine::Timing timing;
     timing.timeout = config.timeout;
