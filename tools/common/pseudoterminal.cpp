@@ -56,6 +56,26 @@ bool PseudoTerminal::mayLinkAt(const QString& linkPath, QString& error)
     return false;
 }
 
+bool PseudoTerminal::openLinkedAt(const QString& linkPath, QString& error,
+                                  const std::function<QString()>& prepare)
+{
+    if (!mayLinkAt(linkPath, error))
+        return false;
+    if (!open()) {
+        error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    if (prepare)
+        error = prepare();
+    if (error.isEmpty() && !linkAs(linkPath))
+        error = QStringLiteral("cannot link %1: %2").arg(linkPath, qt_error_string(errno));
+    if (error.isEmpty())
+        return true;
+    closeMaster();
+    closeSlave();
+    return false;
+}
+
 void PseudoTerminal::unlink()
 {
     // Another process may have put its own link there since: leave that one alone.

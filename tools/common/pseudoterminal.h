@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 // The switcher's end of a serial line: the master side of a pseudo-terminal, optionally linked
 // as COM<n> so the panel opens it like a port. Closing the master is a real hang-up for the
@@ -22,6 +23,11 @@ public:
     int masterFd() const { return master_; }
     int slaveFd() const { return slave_; }
     QString slavePath() const { return slavePath_; }
+
+    // mayLinkAt(), open(), then `prepare` (an error text, or empty to go on), then linkAs();
+    // on failure nothing stays open or linked and `error` says why.
+    bool openLinkedAt(const QString& linkPath, QString& error,
+                      const std::function<QString()>& prepare = {});
 
     // A symbolic link at linkPath to the slave device; removed by unlink() and the destructor.
     bool linkAs(const QString& linkPath);

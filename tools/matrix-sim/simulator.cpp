@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -58,35 +57,20 @@ bool Simulator::start(QString& error)
 
 bool Simulator::plugIn(QString& error)
 {
-    if (!PseudoTerminal::mayLinkAt(link_, error))
+    if (!pty_.openLinkedAt(link_, error))
         return false;
-    if (!pty_.open()) {
-        error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
-        return false;
-    }
     if (staleSlave_ >= 0)
         ::close(std::exchange(staleSlave_, -1));
-    if (!pty_.linkAs(link_)) {
-        error = QStringLiteral("cannot link %1: %2").arg(link_, qt_error_string(errno));
-        pty_.closeMaster();
-        pty_.closeSlave();
-        return false;
-    }
     // The pseudo-terminal keeps its own hold on the slave side, so the master never sees a
     // hang-up while no panel has the port open, and the next open is served.
     readable_ = std::make_unique<QSocketNotifier>(pty_.masterFd(), QSocketNotifier::Read);
     connect(readable_.get(), &QSocketNotifier::activated, this, &Simulator::readLine);
 
-    // Our hold on the slave would keep a crashed panel's exclusive-use flag alive, and every
-    // later open by a user other than root would fail: watch the panel's opens and closes.
-    openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (openWatch_ >= 0 &&
-        ::inotify_add_watch(openWatch_, pty_.slavePath().toLocal8Bit().constData(),
-                            IN_OPEN | IN_CLOSE) >= 0) {
-        openWatchNotifier_ = std::make_unique<QSocketNotifier>(openWatch_, QSocketNotifier::Read);
-        connect(openWatchNotifier_.get(), &QSocketNotifier::activated, this,
-                &Simulator::watchOpens);
-    }
+    openWatch_ = std::make_unique<ClientOpenWatch>(pty_);
+    connect(openWatch_.get(), &ClientOpenWatch::opened, this,
+            [this] { log_(QStringLiteral("-- line opened")); });
+    connect(openWatch_.get(), &ClientOpenWatch::closed, this,
+            [this] { log_(QStringLiteral("-- line closed")); });
     return true;
 }
 
@@ -170,27 +154,6 @@ void Simulator::enqueue(const QList<ReplyChunk>& chunks, Clock::time_point notBe
 {
     for (qsizetype i = 0; i < chunks.size(); ++i)
         queue_.push_back({chunks.at(i), notBefore, i == 0 ? replyLine(chunks) : QString()});
-}
-
-void Simulator::watchOpens()
-{
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(openWatch_, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        for (ssize_t at = 0; at < n;) {
-            inotify_event event{};
-            std::memcpy(&event, buffer + at, sizeof event);
-            at += static_cast<ssize_t>(sizeof event + event.len);
-            if (event.mask & IN_OPEN) {
-                log_(QStringLiteral("-- line opened"));
-            } else if (event.mask & IN_CLOSE) {
-                ::ioctl(pty_.slaveFd(), TIOCNXCL);
-                log_(QStringLiteral("-- line closed"));
-            }
-        }
-    }
 }
 
 void Simulator::readLine()
@@ -307,9 +270,7 @@ void Simulator::hangUp()
 void Simulator::unplug()
 {
     readable_.reset();
-    openWatchNotifier_.reset();
-    if (openWatch_ >= 0)
-        ::close(std::exchange(openWatch_, -1));
+    openWatch_.reset();
     sendTimer_.stop();
     retryRead_.stop();
     hangupTimer_.stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/clientopenwatch.h"
 #include "common/pseudoterminal.h"
 #include "replyshaper.h"
 #include "simoptions.h"
@@ -53,7 +54,6 @@ private:
     void frontPanel(const QString& change, const QByteArray& announcement, bool silent);
     void enqueue(const QList<ReplyChunk>& chunks, Clock::time_point notBefore);
     void readLine();
-    void watchOpens();
     void sendDue();
     // Writes as much as the line takes now, about 1.04 ms a byte when pacing; -1 on failure.
     qsizetype writePaced(const QByteArray& bytes);
@@ -67,8 +67,7 @@ private:
     // The unplugged line's slave side, held so that the replug gets another /dev/pts number.
     int staleSlave_ = -1;
     std::unique_ptr<QSocketNotifier> readable_;
-    int openWatch_ = -1;
-    std::unique_ptr<QSocketNotifier> openWatchNotifier_;
+    std::unique_ptr<ClientOpenWatch> openWatch_;
     QTimer retryRead_;
     QTimer sendTimer_;
     QTimer hangupTimer_;

@@ -2,10 +2,7 @@
 
 
 #include <cerrno>
-#include <cstring>
 #include <grp.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,58 +18,47 @@ VirtualPort::~VirtualPort()
 
 bool VirtualPort::open(const QString& group, QString& error)
 {
-    if (!PseudoTerminal::mayLinkAt(linkPath_, error))
-        return false;
-    if (!pty_.open()) {
-        error = QStringLiteral("cannot open a pseudo-terminal: %1").arg(qt_error_string(errno));
-        return false;
-    }
     // Who may drive the switcher: devpts may leave a fresh device writable by the tty group.
-    const QByteArray device = pty_.slavePath().toLocal8Bit();
-    gid_t gid = ::getegid();
-    if (!group.isEmpty()) {
-        const struct group* entry = ::getgrnam(group.toLocal8Bit().constData());
-        if (!entry) {
-            error = QStringLiteral("no group %1").arg(group);
-            pty_.closeMaster();
-            return false;
+    const auto restrictAccess = [this, &group]() -> QString {
+        const QByteArray device = pty_.slavePath().toLocal8Bit();
+        gid_t gid = ::getegid();
+        if (!group.isEmpty()) {
+            const struct group* entry = ::getgrnam(group.toLocal8Bit().constData());
+            if (!entry)
+                return QStringLiteral("no group %1").arg(group);
+            gid = entry->gr_gid;
         }
-        gid = entry->gr_gid;
-    }
-    if (::chown(device.constData(), ::geteuid(), gid) != 0 && !group.isEmpty()) {
-        error = QStringLiteral("cannot give %1 to group %2: %3")
-                    .arg(pty_.slavePath(), group, qt_error_string(errno));
-        pty_.closeMaster();
+        if (::chown(device.constData(), ::geteuid(), gid) != 0 && !group.isEmpty())
+            return QStringLiteral("cannot give %1 to group %2: %3")
+                .arg(pty_.slavePath(), group, qt_error_string(errno));
+        if (::chmod(device.constData(), group.isEmpty() ? 0600 : 0660) != 0)
+            return QStringLiteral("cannot restrict %1: %2")
+                .arg(pty_.slavePath(), qt_error_string(errno));
+        return {};
+    };
+    if (!pty_.openLinkedAt(linkPath_, error, restrictAccess))
         return false;
-    }
-    ::chmod(device.constData(), group.isEmpty() ? 0600 : 0660);
-    if (!pty_.linkAs(linkPath_)) {
-        error = QStringLiteral("cannot link %1: %2").arg(linkPath_, qt_error_string(errno));
-        pty_.closeMaster();
-        return false;
-    }
     readable_ = std::make_unique<QSocketNotifier>(pty_.masterFd(), QSocketNotifier::Read);
     connect(readable_.get(), &QSocketNotifier::activated, this, &VirtualPort::readClient);
-
-    // Our own hold on the client side would keep a client's exclusive-use flag after it closed,
-    // and it tells when clients come and go: watch the device's opens and closes.
-    openWatch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (openWatch_ >= 0 &&
-        ::inotify_add_watch(openWatch_, device.constData(), IN_OPEN | IN_CLOSE) >= 0) {
-        openWatchNotifier_ = std::make_unique<QSocketNotifier>(openWatch_, QSocketNotifier::Read);
-        connect(openWatchNotifier_.get(), &QSocketNotifier::activated, this,
-                &VirtualPort::watchOpens);
-    }
+    openWatch_ = std::make_unique<ClientOpenWatch>(pty_);
+    connect(openWatch_.get(), &ClientOpenWatch::opened, this, [this] {
+        if (clientOpens_++ == 0)
+            emit clientOpened();
+    });
+    connect(openWatch_.get(), &ClientOpenWatch::closed, this, [this] {
+        if (clientOpens_ > 0 && --clientOpens_ == 0) {
+            // A half-sent frame of the client that left must not join the next one's.
+            parser_ = FrameParser{};
+            emit clientClosed();
+        }
+    });
     return true;
 }
 
 void VirtualPort::close()
 {
     readable_.reset();
-    openWatchNotifier_.reset();
-    if (openWatch_ >= 0)
-        ::close(openWatch_);
-    openWatch_ = -1;
+    openWatch_.reset();
     pty_.unlink();
     pty_.closeMaster();
     pty_.closeSlave();
@@ -109,30 +95,4 @@ void VirtualPort::readClient()
         emit skipped(skippedBytes);
     for (const QByteArray& frame : frames)
         emit frameReceived(frame);
-}
-
-void VirtualPort::watchOpens()
-{
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(openWatch_, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        for (ssize_t at = 0; at < n;) {
-            inotify_event event{};
-            std::memcpy(&event, buffer + at, sizeof event);
-            at += static_cast<ssize_t>(sizeof event + event.len);
-            if (event.mask & IN_OPEN) {
-                if (clientOpens_++ == 0)
-                    emit clientOpened();
-            } else if (event.mask & IN_CLOSE) {
-                ::ioctl(pty_.slaveFd(), TIOCNXCL);
-                if (clientOpens_ > 0 && --clientOpens_ == 0) {
-                    // A half-sent frame of the client that left must not join the next one's.
-                    parser_ = FrameParser{};
-                    emit clientClosed();
-                }
-            }
-        }
-    }
 }

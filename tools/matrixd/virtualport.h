@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/clientopenwatch.h"
 #include "common/pseudoterminal.h"
 #include "protocol/frameparser.h"
 
@@ -38,13 +39,11 @@ signals:
 
 private:
     void readClient();
-    void watchOpens();
 
     QString linkPath_;
     PseudoTerminal pty_;
     FrameParser parser_;
     std::unique_ptr<QSocketNotifier> readable_;
-    int openWatch_ = -1;
-    std::unique_ptr<QSocketNotifier> openWatchNotifier_;
+    std::unique_ptr<ClientOpenWatch> openWatch_;
     int clientOpens_ = 0;
 };
