@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -96,6 +97,16 @@ long cpuTicks(qint64 pid)
     if (fields.size() < 13)
         return -1;
     return fields[11].toLong() + fields[12].toLong();
+}
+
+// How long a process has been runnable but waiting for a CPU, in ms; -1 when unreadable.
+double runQueueWaitMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/schedstat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = stat.readAll().split(' ');
+    return fields.size() < 2 ? -1 : double(fields[1].toLongLong()) / 1e6;
 }
 
 bool waitForLink(const QString& path, std::chrono::milliseconds timeout)
@@ -397,20 +408,31 @@ ShareFrameResult measureShareFrameToLine(const QString& matrixdPath, int frames)
     // matrixd notices the client by its open.
     runEventLoopFor(50ms);
     constexpr int kWarmup = 5;
-    std::vector<double> samples;
+    const qint64 pid = daemon.daemon().pid();
+    const qint64 self = QCoreApplication::applicationPid(); // the thread that reads the line
+    struct Sample {
+        double ms;
+        double waitMs;
+        double selfWaitMs;
+    };
+    std::vector<Sample> samples;
     for (int n = 0; n < frames + kWarmup; ++n) {
         const int output = n % 4 + 1;
         const int input = (n / 4 + output) % 4 + 1;
         const CommandFrame frame = buttonCommandFrame(inputButtonIndex(output, input));
         drain();
+        const double wait0 = runQueueWaitMs(pid);
+        const double selfWait0 = runQueueWaitMs(self);
         const auto t0 = Clock::now();
         const ssize_t written = ::write(client, frame.constData(), std::size_t(frame.size()));
         const QByteArray got = daemon.line().read(500ms, frame.size());
         const auto t1 = Clock::now();
+        const double wait1 = runQueueWaitMs(pid);
+        const double selfWait1 = runQueueWaitMs(self);
         if (written != frame.size() || got != frame)
             ++r.wrongFrames;
         else if (n >= kWarmup)
-            samples.push_back(msBetween(t0, t1));
+            samples.push_back({msBetween(t0, t1), wait1 - wait0, selfWait1 - selfWait0});
         // The switcher confirms, and matrixd's settle wait ends: the line is idle again.
         daemon.line().write(reply::route(output, input));
         runEventLoopFor(kSettleWait + 15ms);
@@ -419,7 +441,24 @@ ShareFrameResult measureShareFrameToLine(const QString& matrixdPath, int frames)
     ::close(client);
     runEventLoopFor(20ms);
     r.unconfirmed = int(daemon.daemon().log().count(QStringLiteral("not confirmed")));
-    r.toLine = summarize(samples);
+    std::sort(samples.begin(), samples.end(),
+              [](const Sample& a, const Sample& b) { return a.ms < b.ms; });
+    std::vector<double> all;
+    std::vector<double> slow;
+    std::vector<double> slowWait;
+    std::vector<double> slowSelfWait;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        all.push_back(samples[i].ms);
+        if (i >= samples.size() - std::max<std::size_t>(1, samples.size() / 10)) {
+            slow.push_back(samples[i].ms);
+            slowWait.push_back(samples[i].waitMs);
+            slowSelfWait.push_back(samples[i].selfWaitMs);
+        }
+    }
+    r.toLine = summarize(all);
+    r.slowTenth = summarize(slow);
+    r.slowTenthWait = summarize(slowWait);
+    r.slowTenthSelfWait = summarize(slowSelfWait);
     return r;
 }
 

@@ -32,6 +32,10 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
 struct ShareFrameResult {
     QString error;
     Summary toLine; // ms
+    // The slowest tenth of the frames, and how long matrixd waited for a CPU during them.
+    Summary slowTenth;     // ms
+    Summary slowTenthWait;     // ms runnable but not running, from /proc/<pid>/schedstat
+    Summary slowTenthSelfWait; // the same for this side, which reads the line
     int wrongFrames = 0;
     int unconfirmed = 0; // commands matrixd logged as not confirmed; should stay 0
 };

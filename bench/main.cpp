@@ -166,6 +166,11 @@ void addDaemonRows(Table& table, const Settings& settings, const QString& matrix
                    QStringLiteral("absolute"), formatMs(frame.toLine.median),
                    formatMs(frame.toLine.p90), QStringLiteral("< 2 ms median"),
                    verdictBelow(frame.toLine.median, 2, QStringLiteral("ms"))});
+        table.note(QStringLiteral("6d: the slowest tenth of the frames took %1 median; during "
+                                  "them matrixd was runnable but waiting for a CPU %2 median, and "
+                                  "this side, reading the line, %3 (/proc/<pid>/schedstat).")
+                       .arg(formatMs(frame.slowTenth.median), formatMs(frame.slowTenthWait.median),
+                            formatMs(frame.slowTenthSelfWait.median)));
         if (frame.wrongFrames || frame.unconfirmed)
             table.note(QStringLiteral("6d: %1 frames did not arrive whole, %2 commands not "
                                       "confirmed by matrixd")
