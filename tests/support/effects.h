@@ -4,29 +4,21 @@
 
 #include <QStringList>
 
-// Reply effects as one line, for failure messages.
+// Reply effects as one line, for failure messages: "entry(HDMI Out1 -> HDMI In 1), lamp(1,1)".
 inline QString describe(const ReplyEffects& effects)
 {
+    using K = ReplyEffect::Kind;
     QStringList parts;
     for (const auto& e : effects) {
-        switch (e.kind) {
-        case ReplyEffect::Kind::LogEntry:
-            parts << QStringLiteral("entry(%1)").arg(e.text);
-            break;
-        case ReplyEffect::Kind::LineBreak:
-            parts << QStringLiteral("break");
-            break;
-        case ReplyEffect::Kind::FreeText:
-            parts << QStringLiteral("text(%1)")
-                         .arg(QString::fromLatin1(e.text.toLatin1().toHex(' ')));
-            break;
-        case ReplyEffect::Kind::Lamp:
+        if (e.kind == K::Lamp)
             parts << QStringLiteral("lamp(%1,%2)").arg(e.output).arg(e.input);
-            break;
-        case ReplyEffect::Kind::EdidSelection:
+        else if (e.kind == K::EdidSelection)
             parts << QStringLiteral("edid(%1)").arg(e.mode);
-            break;
-        }
+        else if (e.kind == K::LineBreak)
+            parts << QStringLiteral("break");
+        else
+            parts << (e.kind == K::LogEntry ? QStringLiteral("entry(%1)").arg(e.text)
+                                            : "text(" + e.text.toLatin1().toHex(' ') + ')');
     }
     return parts.join(QStringLiteral(", "));
 }

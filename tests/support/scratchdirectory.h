@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 // A fresh temporary directory as the working directory while it lives: the panel keeps
@@ -20,3 +21,17 @@ private:
     QTemporaryDir dir_;
     bool valid_;
 };
+
+// A file of the working directory, whole; "<missing>" when it cannot be read.
+inline QByteArray readFile(const QString& name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline void writeFile(const QString& name, const QByteArray& content)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
+        qFatal("cannot write %s", qPrintable(name));
+}

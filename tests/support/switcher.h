@@ -22,17 +22,11 @@ inline constexpr char kPowerCode = '\xFF'; // Command1_24
 
 inline const QByteArray kStatusQuery = QByteArray::fromHex("04552077");
 
-inline const QStringList kEdidMessages = {"EDID MIX",
-                                          "EDID COPY FROM OUTPUT1",
-                                          "EDID COPY FROM OUTPUT2",
-                                          "EDID COPY FROM OUTPUT3",
-                                          "EDID COPY FROM OUTPUT4",
-                                          "EDID 2D-2.0CH",
-                                          "EDID 2D-5.1CH",
-                                          "EDID 2D-7.1CH",
-                                          "EDID 3D-2.0CH",
-                                          "EDID 3D-5.1CH",
-                                          "EDID 3D-7.1CH"};
+inline const QStringList kEdidMessages =
+    QStringLiteral("EDID MIX|EDID COPY FROM OUTPUT1|EDID COPY FROM OUTPUT2|EDID COPY FROM OUTPUT3|"
+                   "EDID COPY FROM OUTPUT4|EDID 2D-2.0CH|EDID 2D-5.1CH|EDID 2D-7.1CH|"
+                   "EDID 3D-2.0CH|EDID 3D-5.1CH|EDID 3D-7.1CH")
+        .split(u'|');
 
 inline const QStringList kEdidCaptions = {
     "EDID MIX", "copy from A", "copy from B", "copy from C", "copy from D", "2D-2.0CH",

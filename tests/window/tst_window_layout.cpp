@@ -65,78 +65,51 @@ private slots:
 
     void controls_standAtTheirTwipsPlaces_data()
     {
-        QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("container");
         QTest::addColumn<QRect>("twips"); // left, top, width, height
-
-        QTest::newRow("Frame1") << "Frame1"
-                                << "Form1" << QRect(120, 240, 5295, 4455);
-        QTest::newRow("Label8") << "Label8"
-                                << "Frame1" << QRect(240, 240, 735, 375);
-        QTest::newRow("Text1") << "Text1"
-                               << "Frame1" << QRect(120, 480, 5055, 3255);
-        QTest::newRow("Command6") << "Command6"
-                                  << "Frame1" << QRect(3120, 3840, 975, 375);
-        QTest::newRow("Command2") << "Command2"
-                                  << "Frame1" << QRect(4200, 3840, 975, 375);
-        QTest::newRow("Frame4") << "Frame4"
-                                << "Form1" << QRect(120, 4920, 5295, 1935);
-        QTest::newRow("Option1_0") << "Option1_0"
-                                   << "Frame4" << QRect(240, 360, 1455, 345);
-        QTest::newRow("Option1_5") << "Option1_5"
-                                   << "Frame4" << QRect(3720, 720, 1455, 345);
-        QTest::newRow("Option1_10") << "Option1_10"
-                                    << "Frame4" << QRect(1920, 1440, 1455, 345);
-        QTest::newRow("Frame2") << "Frame2"
-                                << "Form1" << QRect(120, 7080, 1575, 975);
-        QTest::newRow("Shape15") << "Shape15"
-                                 << "Frame2" << QRect(120, 240, 255, 255);
-        QTest::newRow("Label7") << "Label7"
-                                << "Frame2" << QRect(480, 600, 975, 255);
-        QTest::newRow("Frame3") << "Frame3"
-                                << "Form1" << QRect(1920, 7080, 1575, 975);
-        QTest::newRow("Combo1") << "Combo1"
-                                << "Frame3" << QRect(240, 360, 1095, 345);
-        QTest::newRow("Command7") << "Command7"
-                                  << "Form1" << QRect(3720, 7200, 1695, 855);
-        QTest::newRow("Shape1") << "Shape1"
-                                << "Form1" << QRect(5880, 720, 3615, 6915);
-        QTest::newRow("Shape2_0") << "Shape2_0"
-                                  << "Form1" << QRect(6120, 1300, 2415, 1455);
-        QTest::newRow("Shape2_4") << "Shape2_4"
-                                  << "Form1" << QRect(6120, 4420, 2415, 1455);
-        QTest::newRow("Shape2_2") << "Shape2_2"
-                                  << "Form1" << QRect(6120, 5980, 2415, 1455);
-        QTest::newRow("Shape3") << "Shape3"
-                                << "Form1" << QRect(8160, 3340, 1095, 975);
-        QTest::newRow("Shape12") << "Shape12"
-                                 << "Form1" << QRect(8280, 6460, 1095, 975);
-        QTest::newRow("Label4") << "Label4"
-                                << "Form1" << QRect(8760, 5980, 375, 495);
-        QTest::newRow("Shape17_3") << "Shape17_3"
-                                   << "Form1" << QRect(8640, 1900, 255, 255);
-        QTest::newRow("Shape20_0") << "Shape20_0"
-                                   << "Form1" << QRect(6480, 6580, 255, 255);
-        QTest::newRow("Command1_0") << "Command1_0"
-                                    << "Form1" << QRect(6960, 1420, 615, 375);
-        QTest::newRow("Command1_19") << "Command1_19"
-                                     << "Form1" << QRect(7800, 6100, 615, 375);
-        QTest::newRow("Command1_8") << "Command1_8"
-                                    << "Form1" << QRect(6240, 3820, 615, 375);
-        QTest::newRow("Command1_23") << "Command1_23"
-                                     << "Form1" << QRect(8520, 6940, 615, 375);
-        QTest::newRow("Command1_24") << "Command1_24"
-                                     << "Form1" << QRect(8280, 720, 975, 375);
+        const auto place = [](const char* name, const char* container, int left, int top, int width,
+                              int height) {
+            QTest::newRow(name) << QString::fromLatin1(container)
+                                << QRect(left, top, width, height);
+        };
+        place("Frame1", "Form1", 120, 240, 5295, 4455);
+        place("Label8", "Frame1", 240, 240, 735, 375);
+        place("Text1", "Frame1", 120, 480, 5055, 3255);
+        place("Command6", "Frame1", 3120, 3840, 975, 375);
+        place("Command2", "Frame1", 4200, 3840, 975, 375);
+        place("Frame4", "Form1", 120, 4920, 5295, 1935);
+        place("Option1_0", "Frame4", 240, 360, 1455, 345);
+        place("Option1_5", "Frame4", 3720, 720, 1455, 345);
+        place("Option1_10", "Frame4", 1920, 1440, 1455, 345);
+        place("Frame2", "Form1", 120, 7080, 1575, 975);
+        place("Shape15", "Frame2", 120, 240, 255, 255);
+        place("Label7", "Frame2", 480, 600, 975, 255);
+        place("Frame3", "Form1", 1920, 7080, 1575, 975);
+        place("Combo1", "Frame3", 240, 360, 1095, 345);
+        place("Command7", "Form1", 3720, 7200, 1695, 855);
+        place("Shape1", "Form1", 5880, 720, 3615, 6915);
+        place("Shape2_0", "Form1", 6120, 1300, 2415, 1455);
+        place("Shape2_4", "Form1", 6120, 4420, 2415, 1455);
+        place("Shape2_2", "Form1", 6120, 5980, 2415, 1455);
+        place("Shape3", "Form1", 8160, 3340, 1095, 975);
+        place("Shape12", "Form1", 8280, 6460, 1095, 975);
+        place("Label4", "Form1", 8760, 5980, 375, 495);
+        place("Shape17_3", "Form1", 8640, 1900, 255, 255);
+        place("Shape20_0", "Form1", 6480, 6580, 255, 255);
+        place("Command1_0", "Form1", 6960, 1420, 615, 375);
+        place("Command1_19", "Form1", 7800, 6100, 615, 375);
+        place("Command1_8", "Form1", 6240, 3820, 615, 375);
+        place("Command1_23", "Form1", 8520, 6940, 615, 375);
+        place("Command1_24", "Form1", 8280, 720, 975, 375);
     }
 
     void controls_standAtTheirTwipsPlaces()
     {
-        QFETCH(QString, name);
         QFETCH(QString, container);
         QFETCH(QRect, twips);
         Panel panel;
         panel.start();
-        QWidget* widget = panel.child(name);
+        QWidget* widget = panel.child(QString::fromLatin1(QTest::currentDataTag()));
         QCOMPARE(widget->parentWidget()->objectName(), container);
         QCOMPARE(widget->geometry(),
                  twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));

@@ -8,7 +8,6 @@
 #include "window/form1.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QSignalSpy>
 
 #include <memory>
@@ -58,18 +57,6 @@ struct Panel : FormView {
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
         QTest::keyClick(QApplication::focusWidget(), key, modifiers);
-    }
-
-    void writePortFile(const QByteArray& content)
-    {
-        QFile file(QStringLiteral("COMPORT"));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
-            qFatal("can not write COMPORT");
-    }
-    QByteArray portFile() const
-    {
-        QFile file(QStringLiteral("COMPORT"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
     ScratchDirectory dir;
