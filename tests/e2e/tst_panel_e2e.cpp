@@ -522,7 +522,7 @@ private slots:
             auto run = std::make_unique<Run>();
             QVERIFY(openLine(run->line, dir_->path(), port));
             // The panel restores its port from COMPORT at start-up.
-            writeFile(kPortFileName, formatPortFile(port - 1));
+            scratch::writeFile(kPortFileName, formatPortFile(port - 1));
             run->panel = std::make_unique<Panel>();
             // One window shown, so that painting a growing log is part of the run; painting
             // all ten would add a quarter to the time.

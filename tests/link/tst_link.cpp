@@ -99,11 +99,11 @@ private slots:
         QFETCH(int, index);
         QFETCH(QByteArray, after);
         if (content != "<none>")
-            writeFile(kPortFileName, content);
+            scratch::writeFile(kPortFileName, content);
         Panel panel;
         QCOMPARE(panel.restore(), index);
         QCOMPARE(panel.link.portNumber(), index + 1);
-        QCOMPARE(readFile(kPortFileName), after);
+        QCOMPARE(scratch::readFile(kPortFileName), after);
         QVERIFY(panel.boxes.shown.isEmpty());
     }
 
@@ -123,13 +123,13 @@ private slots:
 
     void restore_hugeFileOfBlanks_isReadWithoutLoadingItAll()
     {
-        writeFile(kPortFileName,
-                  QByteArray(3 * 1024 * 1024, ' ') + "7\r\n" + QByteArray(1024, 'x'));
+        scratch::writeFile(kPortFileName,
+                           QByteArray(3 * 1024 * 1024, ' ') + "7\r\n" + QByteArray(1024, 'x'));
         Panel panel;
         QCOMPARE(panel.restore(), 7);
-        QCOMPARE(readFile(kPortFileName), QByteArray(" 7 \r\n"));
+        QCOMPARE(scratch::readFile(kPortFileName), QByteArray(" 7 \r\n"));
         // Leading zeros belong to the number however many there are.
-        writeFile(kPortFileName, " " + QByteArray(1024 * 1024, '0') + "8 x");
+        scratch::writeFile(kPortFileName, " " + QByteArray(1024 * 1024, '0') + "8 x");
         QCOMPARE(panel.restore(), 8);
     }
 
@@ -156,7 +156,7 @@ private slots:
 
     void startUp_freePort_connectsWithoutWriting()
     {
-        writeFile(kPortFileName, " 2 \r\n");
+        scratch::writeFile(kPortFileName, " 2 \r\n");
         Panel panel;
         panel.restore();
         panel.link.startUp();
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(!panel.serial.isOpen());
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::NotConnected));
         QCOMPARE(panel.link.portNumber(), 3);
-        QCOMPARE(readFile(kPortFileName), QByteArray::fromHex("2032200d0a"));
+        QCOMPARE(scratch::readFile(kPortFileName), QByteArray::fromHex("2032200d0a"));
 
         panel.link.toggleConnection();
         QCOMPARE(panel.serial.openedPortNumber, 3);
@@ -266,7 +266,7 @@ private slots:
         QCOMPARE(display.size(), 0);
         QCOMPARE(panel.serial.openCalls, opensBefore);
         QCOMPARE(panel.link.portNumber(), 10);
-        QCOMPARE(readFile(kPortFileName), QByteArray(" 9 \r\n"));
+        QCOMPARE(scratch::readFile(kPortFileName), QByteArray(" 9 \r\n"));
     }
 
     void deviceLost_showsNotConnectedWithoutBox_andConnectReopens()

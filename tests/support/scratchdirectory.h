@@ -22,6 +22,8 @@ private:
     bool valid_;
 };
 
+namespace scratch {
+
 // A file of the working directory, whole; "<missing>" when it cannot be read.
 inline QByteArray readFile(const QString& name)
 {
@@ -35,3 +37,5 @@ inline void writeFile(const QString& name, const QByteArray& content)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) < 0)
         qFatal("cannot write %s", qPrintable(name));
 }
+
+} // namespace scratch

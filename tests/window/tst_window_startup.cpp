@@ -40,7 +40,7 @@ private slots:
         QVERIFY(panel.serial.writes.isEmpty());
         QCOMPARE(panel.combo()->currentIndex(), 0);
         QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM1"));
-        QCOMPARE(readFile("COMPORT"), QByteArray(" 0 \r\n"));
+        QCOMPARE(scratch::readFile("COMPORT"), QByteArray(" 0 \r\n"));
     }
 
     void startUpWithFreePort_connectsWithoutBoxOrWrite()
@@ -62,12 +62,12 @@ private slots:
     void startUpWithRememberedPort_selectsAndOpensIt()
     {
         Panel panel;
-        writeFile("COMPORT", "3");
+        scratch::writeFile("COMPORT", "3");
         panel.start();
         QCOMPARE(panel.combo()->currentIndex(), 3);
         QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM4"));
         QCOMPARE(panel.serial.openedPortNumber, 4);
-        QCOMPARE(readFile("COMPORT"), QByteArray(" 3 \r\n"));
+        QCOMPARE(scratch::readFile("COMPORT"), QByteArray(" 3 \r\n"));
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
     }
 
@@ -179,7 +179,7 @@ private slots:
         QCOMPARE(panel.display(), QStringLiteral("Connect red"));
         QVERIFY(panel.boxes.shown.isEmpty());
         QVERIFY(panel.serial.writes.isEmpty());
-        QCOMPARE(readFile("COMPORT"), QByteArray(" 2 \r\n"));
+        QCOMPARE(scratch::readFile("COMPORT"), QByteArray(" 2 \r\n"));
         QCOMPARE(panel.lampRows(), controls::rowsFor("0300"));
 
         panel.click(panel.button(QStringLiteral("Command7")));
@@ -202,7 +202,7 @@ private slots:
         QCOMPARE(panel.combo()->currentText(), QStringLiteral("COM5"));
         QCOMPARE(panel.display(), QStringLiteral("Connect red"));
         QCOMPARE(panel.serial.closeCalls, closes);
-        QCOMPARE(readFile("COMPORT"), QByteArray(" 4 \r\n"));
+        QCOMPARE(scratch::readFile("COMPORT"), QByteArray(" 4 \r\n"));
         QVERIFY(panel.boxes.shown.isEmpty());
         QVERIFY(panel.serial.writes.isEmpty());
         panel.click(panel.button(QStringLiteral("Command7")));
@@ -240,7 +240,7 @@ private slots:
         QCOMPARE(panel.combo()->currentText(), typed);
         QCOMPARE(panel.combo()->currentIndex(), 0);
         QCOMPARE(panel.combo()->count(), 10);
-        QCOMPARE(readFile("COMPORT"), QByteArray(" 0 \r\n"));
+        QCOMPARE(scratch::readFile("COMPORT"), QByteArray(" 0 \r\n"));
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
         QCOMPARE(panel.serial.closeCalls, 0);
         // Disconnect and Connect open the port of the entry, not of the text.
