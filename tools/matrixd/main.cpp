@@ -93,8 +93,10 @@ int main(int argc, char* argv[])
         },
         [target] { return diagnose(deviceNow(target)); }, timing);
     QObject::connect(&board, &Switchboard::logLine, &app, &logLine);
-    if (options.trace)
+    if (options.trace) {
+        board.line().setTracing(true);
         QObject::connect(&board, &Switchboard::traffic, &app, &logLine);
+    }
 
     QString error;
     if (!board.openShares(error)) {

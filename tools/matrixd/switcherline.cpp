@@ -75,7 +75,8 @@ void SwitcherLine::tryOpen()
         if (problem != lastOpenProblem_)
             emit logLine(QStringLiteral("cannot open the line: %1; retrying").arg(problem));
         lastOpenProblem_ = problem;
-        emit traffic(QStringLiteral("-- cannot open, next try in %1 ms").arg(retryDelay_.count()));
+        if (tracing_)
+            emit traffic(QStringLiteral("-- cannot open, next try in %1 ms").arg(retryDelay_.count()));
         retry_.start(retryDelay_);
         retryDelay_ = std::min(retryDelay_ * 2, timing_.lastRetry);
         return;
@@ -97,6 +98,7 @@ void SwitcherLine::lose(const QString& why)
     deadline_.stop();
     chunk_.clear();
     pollTimer_.stop();
+    pollDue_ = false;
     // Nothing waits for a line that is gone: every command is told now.
     const QString problem = why.isEmpty() ? QStringLiteral("the service is stopping")
                                           : QStringLiteral("line lost: %1").arg(why);
@@ -137,11 +139,16 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
 void SwitcherLine::sendNext()
 {
     // The next command waits until the last reply has been read whole.
-    if (busy_ || queue_.empty() || settle_.isActive())
+    if (busy_ || settle_.isActive())
         return;
+    if (queue_.empty()) {
+        becameIdle();
+        return;
+    }
     const Command& head = queue_.front();
     busy_ = true;
-    emit traffic(frameLine(head.frame, describeFrame(head.frame)));
+    if (tracing_)
+        emit traffic(frameLine(head.frame, describeFrame(head.frame)));
     if (!serial_.write(head.frame)) {
         finishCurrent(false, QStringLiteral("cannot write to the line"));
         return;
@@ -164,7 +171,8 @@ void SwitcherLine::takeChunk()
 {
     const QByteArray bytes = std::exchange(chunk_, {});
     const QString text = bytes2BSTR(bytes);
-    emit traffic(replyLine({ReplyChunk{bytes, {}}}));
+    if (tracing_)
+        emit traffic(replyLine({ReplyChunk{bytes, {}}}));
     missedPolls_ = 0;
     setAnswering(true);
     const Origin origin = busy_ ? queue_.front().origin : kNobody;
@@ -195,10 +203,26 @@ void SwitcherLine::finishCurrent(bool confirmed, const QString& problem)
 
 void SwitcherLine::poll()
 {
-    // Only an idle line is polled; a busy one is evidently answering or failing already.
-    if (busy_ || !queue_.empty() || !serial_.isOpen())
+    if (!serial_.isOpen())
         return;
+    // Only an idle line is polled. A busy one polls when it is done, and the timer rests
+    // meanwhile rather than waking for nothing.
+    if (busy_ || !queue_.empty() || settle_.isActive()) {
+        pollDue_ = true;
+        pollTimer_.stop();
+        return;
+    }
     submit(statusQueryFrame(), kPollOrigin, {});
+}
+
+void SwitcherLine::becameIdle()
+{
+    if (timing_.poll.count() <= 0 || !serial_.isOpen())
+        return;
+    if (!pollTimer_.isActive())
+        pollTimer_.start();
+    if (std::exchange(pollDue_, false))
+        poll();
 }
 
 void SwitcherLine::setAnswering(bool answering)

@@ -49,6 +49,8 @@ public:
     void stop();
     bool isOpen() const;
     bool isAnswering() const { return answering_; }
+    // Whether traffic() is emitted; its lines cost text for every frame and reply.
+    void setTracing(bool tracing) { tracing_ = tracing; }
 
     // Queues a frame; `done` runs once it is confirmed, times out, or cannot be sent.
     void submit(const CommandFrame& frame, Origin origin, SwitcherCommands::Done done);
@@ -83,6 +85,8 @@ private:
     void sendNext();
     void finishCurrent(bool confirmed, const QString& problem);
     void poll();
+    // Nothing queued, on the line or being read: a poll that fell due meanwhile goes now.
+    void becameIdle();
     void setAnswering(bool answering);
 
     SerialControl& serial_;
@@ -93,6 +97,8 @@ private:
     bool busy_ = false; // the queue's head is on the line
     bool stopped_ = true;
     bool answering_ = false;
+    bool tracing_ = false;
+    bool pollDue_ = false;
     int missedPolls_ = 0;
     std::chrono::milliseconds retryDelay_{0};
     QString lastOpenProblem_;
