@@ -3,6 +3,7 @@
 //   matrix-bench --quick    a few iterations of each, to check the program itself
 #include "daemonmeasures.h"
 #include "measures.h"
+#include "mqttmeasures.h"
 #include "rig.h"
 #include "table.h"
 
@@ -29,6 +30,7 @@ struct Settings {
     int shareFrames = 100;
     int polls = 10'000;
     std::chrono::seconds idleSpan{20};
+    int mqttRounds = 50;
 };
 
 Settings quickSettings()
@@ -47,6 +49,7 @@ Settings quickSettings()
     s.shareFrames = 10;
     s.polls = 100;
     s.idleSpan = std::chrono::seconds{3};
+    s.mqttRounds = 5;
     return s;
 }
 
@@ -246,6 +249,105 @@ void addDaemonRows(Table& table, const Settings& settings, const QString& matrix
                        .arg(idle.ticksPerSecond)
                        .arg(mb(double(idle.residentKb))));
     }
+}
+
+void addMqttRows(Table& table, const Settings& settings, const QString& matrixdPath)
+{
+    auto failedRow = [&](const QString& error) {
+        table.add({QStringLiteral("7"),
+                   QStringLiteral("matrixd on MQTT"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(error)});
+    };
+    if (matrixdPath.isEmpty())
+        return failedRow(QStringLiteral("matrixd not built"));
+    progress("7a-e a set over MQTT to the line, the reply to the state published");
+    const MqttResult m = measureMqttSetAndState(matrixdPath, settings.mqttRounds, true);
+    if (!m.error.isEmpty())
+        return failedRow(m.error);
+    table.add({QStringLiteral("7a"),
+               QStringLiteral("MQTT set to the line, idle: publish to frame readable (%1)")
+                   .arg(m.setToLine.count),
+               QStringLiteral("absolute"), formatMs(m.setToLine.median), formatMs(m.setToLine.p90),
+               QStringLiteral("< 5 ms median"),
+               verdictBelow(m.setToLine.median, 5, QStringLiteral("ms"))});
+    table.add({QStringLiteral("7b"),
+               QStringLiteral("Reply to MQTT state: first paced byte to output/B received (%1)")
+                   .arg(m.replyToState.count),
+               QStringLiteral("absolute"), formatMs(m.replyToState.median),
+               formatMs(m.replyToState.p90), QStringLiteral("< 35 ms median"),
+               m.timeouts ? QStringLiteral("MISSED: %1 timeouts").arg(m.timeouts)
+                          : verdictBelow(m.replyToState.median, 35, QStringLiteral("ms"))});
+    const double afterSettle = m.replyToState.median - m.timerAlone.median;
+    table.add({QStringLiteral("7c"),
+               QStringLiteral("Reply to MQTT state after the 30 ms settle: 7b - 7d, medians"),
+               QStringLiteral("absolute"),
+               formatMs(afterSettle),
+               {},
+               QStringLiteral("< 5 ms"),
+               verdictBelow(afterSettle, 5, QStringLiteral("ms"))});
+    table.add({QStringLiteral("7d"),
+               QStringLiteral("Baseline: a 30 ms precise timer alone, start to timeout (%1)")
+                   .arg(m.timerAlone.count),
+               QStringLiteral("absolute"),
+               formatMs(m.timerAlone.median),
+               formatMs(m.timerAlone.p90),
+               QStringLiteral("baseline"),
+               {}});
+    table.add({QStringLiteral("7e"),
+               QStringLiteral("Baseline: the broker's round trip, publish to own subscription (%1)")
+                   .arg(m.brokerRoundTrip.count),
+               QStringLiteral("absolute"),
+               formatMs(m.brokerRoundTrip.median),
+               formatMs(m.brokerRoundTrip.p90),
+               QStringLiteral("baseline"),
+               {}});
+    table.note(QStringLiteral("7a-e: matrixd --poll 0 --mqtt on mosquitto with set_tcp_nodelay "
+                              "true; %1 rounds after %2 not counted. Medians: reply's first byte "
+                              "to routes received (the burst's second message) %3; the 3 paced "
+                              "reply bytes took %4; max of 7a %5, of 7b %6. Wrong or missing "
+                              "frames %7, state not followed within 2 s %8, commands matrixd "
+                              "logged as failed %9.")
+                   .arg(m.rounds)
+                   .arg(m.warmups)
+                   .arg(formatMs(m.replyToRoutes.median), formatMs(m.writeSpan.median),
+                        formatMs(m.setToLine.max), formatMs(m.replyToState.max))
+                   .arg(m.wrongFrames)
+                   .arg(m.timeouts)
+                   .arg(m.failures));
+
+    progress("7f the same with the broker's default set_tcp_nodelay false");
+    const MqttResult nagle = measureMqttSetAndState(matrixdPath, settings.mqttRounds, false);
+    if (!nagle.error.isEmpty()) {
+        table.add({QStringLiteral("7f"),
+                   QStringLiteral("Broker with set_tcp_nodelay false"),
+                   {},
+                   {},
+                   {},
+                   {},
+                   failed(nagle.error)});
+        return;
+    }
+    table.add({QStringLiteral("7f"),
+               QStringLiteral("Broker's default set_tcp_nodelay false: reply to routes (%1)")
+                   .arg(nagle.replyToRoutes.count),
+               QStringLiteral("absolute"),
+               formatMs(nagle.replyToRoutes.median),
+               formatMs(nagle.replyToRoutes.p90),
+               QStringLiteral("baseline"),
+               {}});
+    table.note(QStringLiteral("7f: a second set-up, its broker at mosquitto's default "
+                              "set_tcp_nodelay false, otherwise as 7a-e. Medians: routes %1 "
+                              "later than with true; to output/B (the burst's first message) %2, "
+                              "set to line %3, broker round trip %4; state not followed within "
+                              "2 s %5.")
+                   .arg(formatMs(nagle.replyToRoutes.median - m.replyToRoutes.median),
+                        formatMs(nagle.replyToState.median), formatMs(nagle.setToLine.median),
+                        formatMs(nagle.brokerRoundTrip.median))
+                   .arg(nagle.timeouts));
 }
 
 } // namespace
@@ -501,6 +603,7 @@ int main(int argc, char* argv[])
     }
 
     addDaemonRows(table, settings, matrixdPath, simPath);
+    addMqttRows(table, settings, matrixdPath);
 
     table.note(QStringLiteral("Machine: %1 cores, load average %2 before and %3 after; Qt %4; "
                               "build type %5%6; total run %7 s.")
