@@ -33,15 +33,13 @@ struct Rig {
     qsizetype framesLike(const QByteArray& frame) { return sim.framesReceived().count(frame); }
 };
 
-QString lampState(const QWidget& form, int output, int input)
-{
-    const QString name = QStringLiteral("%1 %2").arg(QChar(u'A' + output - 1)).arg(input);
-    for (const QWidget* w : form.findChildren<QWidget*>()) {
-        if (w->accessibleName() == name && !qobject_cast<const QAbstractButton*>(w))
-            return w->accessibleDescription();
-    }
-    return QStringLiteral("no lamp %1").arg(name);
-}
+// The panel's real window over its real serial control, on a share in the working directory.
+struct Panel : FormView {
+    QtSerialControl serial;
+    FakeMessageBoxes boxes;
+    Form1 form{serial, boxes};
+    const QWidget& view() const override { return form; }
+};
 
 QString writeFile(const QString& path, const QByteArray& text)
 {
@@ -103,29 +101,26 @@ private slots:
         QVERIFY(rig.simReady());
         DaemonProcess daemon(rig.daemonArguments(0));
         QVERIFY(daemon.waitFor("switcher answering"));
-        QtSerialControl serial;
-        FakeMessageBoxes boxes;
-        Form1 form(serial, boxes); // opens ./COM1, the share
-        form.load();
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::mouseClick(controls::command1(form, inputIndex(2, 4)), Qt::LeftButton);
-        QTRY_COMPARE(lampState(form, 2, 4), "lit");
+        Panel panel; // opens ./COM1, the share
+        panel.form.load();
+        panel.form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel.form));
+        Panel::click(panel.command1(inputIndex(2, 4)));
+        QTRY_COMPARE(panel.lampRows(), controls::rowsFor("0400"));
 
         ShareClient other(rig.share2);
         QVERIFY(other.open());
         QVERIFY(other.send(buttonFrame(inputIndex(1, 3))));
-        QTRY_COMPARE(lampState(form, 1, 3), "lit");
-        QCOMPARE(lampState(form, 1, 1), "dark");
+        QTRY_COMPARE(panel.lampRows(), controls::rowsFor("3400"));
 
         // The panel sends a mode it is told of once more; its own echo ends the exchange.
         QVERIFY(other.send(edidFrame(6)));
-        QTRY_VERIFY(controls::find<QRadioButton>(form, "Option1_6")->isChecked());
+        QTRY_COMPARE(panel.checkedOptions(), QList<int>{6});
         QVERIFY(rig.sim.waitForOutput([&](const QString&) { return rig.framesLike(edidFrame(6)) >= 2; }));
         QVERIFY(other.send(kStatusQuery));
         QVERIFY(other.waitForTexts(3));
         QCOMPARE(rig.framesLike(edidFrame(6)), 2);
-        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(panel.boxes.shown.isEmpty());
     }
 
     void frontPanelChanges_reachEveryShare_silentOnesWithinAPoll()

@@ -73,7 +73,7 @@ void SoakTest::connectCyclesAndReplies_growNeitherFilesNorMemory()
     form.load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QSignalSpy texts(&form.replyIntake(), &ReplyIntake::replyText);
+    QSignalSpy texts(controls::find<ReplyIntake>(form), &ReplyIntake::replyText);
     QPushButton* connectButton = controls::find<QPushButton>(form, QStringLiteral("Command7"));
     QPushButton* clearButton = controls::find<QPushButton>(form, QStringLiteral("Command2"));
 
@@ -87,7 +87,8 @@ void SoakTest::connectCyclesAndReplies_growNeitherFilesNorMemory()
         const int input = n / 4 % 4 + 1;
         controls::command1(form, inputButtonIndex(output, input))->click();
         QVERIFY(texts.wait(kReplyTimeoutMs));
-        QVERIFY(form.routingLamp(output, input)->isLit());
+        QVERIFY(controls::find<Lamp>(form, QStringLiteral("Shape%1_%2").arg(16 + output).arg(input - 1))
+                    ->isLit());
         clearButton->click(); // the log may grow without bound by design; keep it out
         texts.clear();        // and so would the test's own record of reply texts
     };
