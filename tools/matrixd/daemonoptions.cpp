@@ -44,8 +44,15 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     parser.addOptions({help, config, port, share, poll, mqtt, check, trace});
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
-    if (parser.isSet(help))
-        return DaemonExit{0, parser.helpText()};
+    if (parser.isSet(help)) {
+        // Usage names the program, not the path it was started by.
+        QString text = parser.helpText();
+        const qsizetype from = text.indexOf(u' ') + 1;
+        const qsizetype to = text.indexOf(QStringLiteral(" [options]"));
+        if (from > 0 && to > from)
+            text.replace(from, to - from, QStringLiteral("matrixd"));
+        return DaemonExit{0, text};
+    }
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
 
