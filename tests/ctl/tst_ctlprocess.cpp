@@ -1,15 +1,12 @@
 #include "common/pseudoterminal.h"
 #include "protocol/commandframe.h"
 #include "protocol/replies.h"
+#include "support/ctlprocess.h"
+#include "support/scratchdirectory.h"
+#include "support/simprocess.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <memory>
@@ -20,85 +17,6 @@ using namespace std::chrono_literals;
 // matrixctl as a script runs it: a separate process in a working directory of its own, against
 // the simulator or against a pseudo-terminal this test plays.
 namespace {
-
-struct Run {
-    int exitCode = -1; // -1: crashed or hung
-    QString out;
-    QString err;
-};
-
-Run runCtl(const QString& dir, const QStringList& args)
-{
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(QStringLiteral(MATRIXCTL_PATH), args);
-    Run run;
-    if (!process.waitForFinished(20'000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    if (process.exitStatus() == QProcess::NormalExit)
-        run.exitCode = process.exitCode();
-    return run;
-}
-
-QString show(const Run& run)
-{
-    return QStringLiteral("exit %1, out [%2], err [%3]").arg(run.exitCode).arg(run.out, run.err);
-}
-
-// One matrix-sim process; stopped by the destructor, so also when a test fails half-way.
-class Sim {
-public:
-    ~Sim() { stop(); }
-
-    bool start(const QString& dir, int port, const QStringList& extra)
-    {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral(MATRIX_SIM_PATH),
-                       QStringList{QStringLiteral("--dir"), dir, QStringLiteral("--port"),
-                                   QString::number(port)} +
-                           extra);
-        // It says so once the link is there.
-        const QString ready = QStringLiteral("matrix-sim: COM%1 ->").arg(port);
-        while (!log_.contains(ready)) {
-            if (!process_.waitForReadyRead(10'000))
-                return false;
-            log_ += QString::fromUtf8(process_.readAll());
-        }
-        return QFileInfo(QDir(dir).filePath(QStringLiteral("COM%1").arg(port))).isSymLink();
-    }
-
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5'000)) {
-            process_.kill();
-            process_.waitForFinished();
-        }
-    }
-
-    // The traffic log so far.
-    QString log()
-    {
-        log_ += QString::fromUtf8(process_.readAll());
-        return log_;
-    }
-
-private:
-    QProcess process_;
-    QString log_;
-};
-
-QString hexOf(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 const QRegularExpression
     kWatchLine(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (.*)$"));
@@ -126,7 +44,7 @@ private slots:
     void watch_printsDecodedRepliesUntilTerminated();
 
 private:
-    Sim& startSim(int port, const QStringList& extra = {});
+    SimProcess& startSim(int port, const QStringList& extra = {});
     // A pseudo-terminal linked as COM<port> that answers nothing unless the test writes.
     PseudoTerminal& linkPty(int port);
     // Starts `matrixctl watch` on COM<port> and waits until it demonstrably listens.
@@ -134,8 +52,8 @@ private:
     // Sends a reply like the switcher and waits until watch has printed `expected`.
     bool replyAndAwait(PseudoTerminal& pty, const QByteArray& bytes, const QString& expected);
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::vector<std::unique_ptr<Sim>> sims_;
+    std::unique_ptr<ScratchDirectory> dir_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
     std::vector<std::unique_ptr<PseudoTerminal>> ptys_;
     std::unique_ptr<QProcess> watch_;
     QString watchOut_;
@@ -143,7 +61,7 @@ private:
 
 void CtlProcessTest::init()
 {
-    dir_ = std::make_unique<QTemporaryDir>();
+    dir_ = std::make_unique<ScratchDirectory>();
     QVERIFY(dir_->isValid());
 }
 
@@ -160,11 +78,11 @@ void CtlProcessTest::cleanup()
     dir_.reset();
 }
 
-Sim& CtlProcessTest::startSim(int port, const QStringList& extra)
+SimProcess& CtlProcessTest::startSim(int port, const QStringList& extra)
 {
-    sims_.push_back(std::make_unique<Sim>());
-    if (!sims_.back()->start(dir_->path(), port, extra))
-        qWarning("matrix-sim did not come up on COM%d:\n%s", port, qPrintable(sims_.back()->log()));
+    sims_.push_back(std::make_unique<SimProcess>(dir_->path(), port, extra));
+    if (!sims_.back()->waitForLink())
+        qWarning("matrix-sim did not come up on COM%d:\n%s", port, qPrintable(sims_.back()->output()));
     return *sims_.back();
 }
 
@@ -172,14 +90,14 @@ PseudoTerminal& CtlProcessTest::linkPty(int port)
 {
     ptys_.push_back(std::make_unique<PseudoTerminal>());
     PseudoTerminal& pty = *ptys_.back();
-    if (!pty.open() || !pty.linkAs(QDir(dir_->path()).filePath(QStringLiteral("COM%1").arg(port))))
+    if (!pty.open() || !pty.linkAs(SimProcess::linkIn(dir_->path(), port)))
         qWarning("no pseudo-terminal for COM%d", port);
     return pty;
 }
 
 void CtlProcessTest::help_printsUsageAndExitCodes()
 {
-    const Run run = runCtl(dir_->path(), {QStringLiteral("--help")});
+    const CtlRun run = runCtl({QStringLiteral("--help")});
     QCOMPARE(run.exitCode, 0);
     QVERIFY(run.out.startsWith(QStringLiteral("Usage: matrixctl [options]")));
     QVERIFY(run.out.contains(QStringLiteral("Exit status: 0 confirmed, 2 bad arguments")));
@@ -189,85 +107,60 @@ void CtlProcessTest::help_printsUsageAndExitCodes()
 void CtlProcessTest::status_portFromComport_printsRoutesAndLeavesTheFile()
 {
     startSim(1, {QStringLiteral("--routes"), QStringLiteral("1234")});
-    startSim(4,
-             {QStringLiteral("--routes"), QStringLiteral("4321"), QStringLiteral("--no-pacing")});
-    const QString comport = QDir(dir_->path()).filePath(QStringLiteral("COMPORT"));
+    startSim(4, {"--routes", "4321", "--no-pacing"});
 
     // No COMPORT: COM1, as the panel would; and none is created.
-    Run run = runCtl(dir_->path(), {QStringLiteral("status")});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("A <- 1\nB <- 2\nC <- 3\nD <- 4\n"));
-    QCOMPARE(run.err, QString());
-    QVERIFY(!QFileInfo::exists(comport));
+    QCOMPARE(show(runCtl({"status"})), confirmed("A <- 1\nB <- 2\nC <- 3\nD <- 4\n"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("COMPORT")));
 
     // COMPORT holding "3" in the panel's format names COM4; matrixctl leaves it as it was.
-    const QByteArray content("3");
-    {
-        QFile file(comport);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
-    run = runCtl(dir_->path(), {QStringLiteral("status"), QStringLiteral("--json")});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("{\"A\":4,\"B\":3,\"C\":2,\"D\":1}\n"));
-    QFile file(comport);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), content);
+    scratch::writeFile(QStringLiteral("COMPORT"), "3");
+    QCOMPARE(show(runCtl({"status", "--json"})), confirmed("{\"A\":4,\"B\":3,\"C\":2,\"D\":1}\n"));
+    QCOMPARE(scratch::readFile(QStringLiteral("COMPORT")), QByteArray("3"));
 }
 
 void CtlProcessTest::routeThenStatus_outputCarriesTheNewInput()
 {
-    Sim& sim = startSim(2, {QStringLiteral("--routes"), QStringLiteral("1111")});
-    const QStringList port{QStringLiteral("--port"), QStringLiteral("COM2")};
-
-    Run run = runCtl(dir_->path(), QStringList{"route", "B", "3"} + port);
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("B <- 3\n"));
-    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
-
-    run = runCtl(dir_->path(), QStringList{"status", "--json"} + port);
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("{\"A\":1,\"B\":3,\"C\":1,\"D\":1}\n"));
+    SimProcess& sim = startSim(2, {"--routes", "1111"});
+    QCOMPARE(show(runCtl({"route", "B", "3", "--port", "COM2"})), confirmed("B <- 3\n"));
+    QCOMPARE(show(runCtl({"status", "--json", "--port", "COM2"})),
+             confirmed("{\"A\":1,\"B\":3,\"C\":1,\"D\":1}\n"));
     // One frame each, nothing retried.
-    QTRY_COMPARE(sim.log().count(hexOf(statusQueryFrame())), 1);
-    QCOMPARE(sim.log().count(hexOf(buttonCommandFrame(inputButtonIndex(2, 3)))), 1);
+    QVERIFY(sim.waitForFrames(2));
+    QCOMPARE(sim.framesReceived(),
+             (QList<QByteArray>{buttonCommandFrame(inputButtonIndex(2, 3)), statusQueryFrame()}));
 }
 
 void CtlProcessTest::stepAndEdid_areConfirmedBySimulator()
 {
-    startSim(1, {QStringLiteral("--routes"), QStringLiteral("1234")});
+    startSim(1, {"--routes", "1234"});
 
-    Run run = runCtl(dir_->path(), {"step", "C", "right"});
+    CtlRun run = runCtl({"step", "C", "right"});
     QCOMPARE(run.exitCode, 0);
     const QRegularExpression stepped(QStringLiteral("^C <- ([1-4])\n$"));
     const auto match = stepped.match(run.out);
     QVERIFY2(match.hasMatch(), qPrintable(show(run)));
     // What step printed is what the switcher now routes.
-    run = runCtl(dir_->path(), {"status"});
+    run = runCtl({"status"});
     QVERIFY2(run.out.contains(QStringLiteral("\nC <- %1\n").arg(match.captured(1))),
              qPrintable(show(run)));
 
-    run = runCtl(dir_->path(), {"step", "3", "left"});
+    run = runCtl({"step", "3", "left"});
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(stepped.match(run.out).hasMatch(), qPrintable(show(run)));
 
-    run = runCtl(dir_->path(), {"edid", "2D-5.1CH"});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("EDID 2D-5.1CH\n"));
-    run = runCtl(dir_->path(), {"edid", "copy", "from", "D"});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("EDID COPY FROM OUTPUT4\n"));
-    run = runCtl(dir_->path(), {"edid", "10", "--json"});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("{\"caption\":\"3D-7.1CH\",\"mode\":10}\n"));
+    QCOMPARE(show(runCtl({"edid", "2D-5.1CH"})), confirmed("EDID 2D-5.1CH\n"));
+    QCOMPARE(show(runCtl({"edid", "copy", "from", "D"})), confirmed("EDID COPY FROM OUTPUT4\n"));
+    QCOMPARE(show(runCtl({"edid", "10", "--json"})),
+             confirmed("{\"caption\":\"3D-7.1CH\",\"mode\":10}\n"));
 }
 
 void CtlProcessTest::route_silentSimulator_timesOutWithExitFour()
 {
-    Sim& sim = startSim(1, {QStringLiteral("--silent")});
+    SimProcess& sim = startSim(1, {"--silent"});
     QElapsedTimer clock;
     clock.start();
-    const Run run = runCtl(dir_->path(), {"route", "B", "3", "--timeout", "300"});
+    const CtlRun run = runCtl({"route", "B", "3", "--timeout", "300"});
     QVERIFY(clock.elapsed() >= 300);
     QCOMPARE(run.exitCode, 4);
     QVERIFY(run.out.isEmpty());
@@ -276,13 +169,14 @@ void CtlProcessTest::route_silentSimulator_timesOutWithExitFour()
                  .match(run.err)
                  .hasMatch(),
              qPrintable(run.err));
-    QTRY_COMPARE(sim.log().count(hexOf(buttonCommandFrame(inputButtonIndex(2, 3)))), 1);
+    QVERIFY(sim.waitForFrames(1));
+    QCOMPARE(sim.framesReceived(), QList<QByteArray>{buttonCommandFrame(inputButtonIndex(2, 3))});
 }
 
 void CtlProcessTest::route_noisySimulator_isAWrongReplyWithExitFive()
 {
-    startSim(1, {QStringLiteral("--noise")});
-    const Run run = runCtl(dir_->path(), {"route", "B", "3"});
+    startSim(1, {"--noise"});
+    const CtlRun run = runCtl({"route", "B", "3"});
     QCOMPARE(run.exitCode, 5);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith(QStringLiteral("matrixctl: wrong reply \"#?%s22\", expected a "
@@ -308,9 +202,8 @@ void CtlProcessTest::unopenablePort_exitsThree()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, message);
-    QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/77"),
-                        QDir(dir_->path()).filePath(QStringLiteral("COM2"))));
-    const Run run = runCtl(dir_->path(), args);
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent/pts/77"), QStringLiteral("COM2")));
+    const CtlRun run = runCtl(args);
     QCOMPARE(run.exitCode, 3);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
@@ -320,22 +213,18 @@ void CtlProcessTest::unopenablePort_exitsThree()
 void CtlProcessTest::detect_findsTheSimulatorOnItsComNumberOnly()
 {
     startSim(3);
-    startSim(7, {QStringLiteral("--noise")}); // answers, but not with a status reply
+    startSim(7, {"--noise"}); // answers, but not with a status reply
     // Every other COM number is a line with nothing on it, so no real device is touched.
     for (int n : {1, 2, 4, 5, 6, 8, 9, 10})
         linkPty(n);
 
-    Run run = runCtl(dir_->path(), {"detect"});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("COM3\n"));
-    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QCOMPARE(show(runCtl({"detect"})), confirmed("COM3\n"));
     // Each silent line got the status query, once.
     for (const auto& pty : ptys_)
         QCOMPARE(pty->read(2s, 4), statusQueryFrame());
 
-    run = runCtl(dir_->path(), {"detect", "--json", "--timeout", "400"});
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.out, QStringLiteral("{\"ports\":[\"COM3\"]}\n"));
+    QCOMPARE(show(runCtl({"detect", "--json", "--timeout", "400"})),
+             confirmed("{\"ports\":[\"COM3\"]}\n"));
 }
 
 void CtlProcessTest::detect_nothingAnswers_exitsFour()
@@ -344,12 +233,10 @@ void CtlProcessTest::detect_nothingAnswers_exitsFour()
         linkPty(n);
     QElapsedTimer clock;
     clock.start();
-    const Run run = runCtl(dir_->path(), {"detect", "--timeout", "200"});
+    const CtlRun run = runCtl({"detect", "--timeout", "200"});
     // The ports are tried together: one timeout, not ten.
     QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(run.exitCode, 4);
-    QVERIFY(run.out.isEmpty());
-    QCOMPARE(run.err, QStringLiteral("matrixctl: no switcher answered on COM1 to COM10\n"));
+    QCOMPARE(show(run), show({4, {}, "matrixctl: no switcher answered on COM1 to COM10\n"}));
 }
 
 void CtlProcessTest::badArguments_refusedBeforeAnythingIsWritten_data()
@@ -378,19 +265,18 @@ void CtlProcessTest::badArguments_refusedBeforeAnythingIsWritten()
     QFETCH(int, exitCode);
     QFETCH(QByteArray, written);
     PseudoTerminal& pty = linkPty(1);
-    const Run run = runCtl(dir_->path(), args);
+    const CtlRun run = runCtl(args);
     QCOMPARE(run.exitCode, exitCode);
     QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.startsWith(QStringLiteral("matrixctl: ")), qPrintable(run.err));
     QCOMPARE(run.err.count(u'\n'), 1);
     // matrixctl has ended: whatever it wrote is in the line by now.
-    QCOMPARE(hexOf(pty.read(200ms, 64)), hexOf(written));
+    QCOMPARE(pty.read(200ms, 64).toHex(' '), written.toHex(' '));
 }
 
 void CtlProcessTest::startWatch(PseudoTerminal& pty, int port, const QStringList& extra)
 {
     watch_ = std::make_unique<QProcess>();
-    watch_->setWorkingDirectory(dir_->path());
     watch_->start(QStringLiteral(MATRIXCTL_PATH),
                   QStringList{QStringLiteral("watch"), QStringLiteral("--port"),
                               QStringLiteral("COM%1").arg(port)} +

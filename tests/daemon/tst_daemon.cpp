@@ -2,6 +2,7 @@
 // pseudo-terminals: the panel's window, the panel's serial control, matrixctl.
 
 #include "platform/fakes/fakemessageboxes.h"
+#include "support/ctlprocess.h"
 #include "support/daemonprocess.h"
 #include "support/formcontrols.h"
 #include "support/scratchdirectory.h"
@@ -49,17 +50,6 @@ QString writeFile(const QString& path, const QByteArray& text)
     return path;
 }
 
-int runCtl(const QStringList& arguments, QString* out = nullptr)
-{
-    QProcess ctl;
-    ctl.start(QStringLiteral(MATRIXCTL_PATH), arguments);
-    if (!ctl.waitForFinished(5000))
-        return -1;
-    if (out)
-        *out = QString::fromUtf8(ctl.readAllStandardOutput() + ctl.readAllStandardError());
-    return ctl.exitCode();
-}
-
 } // namespace
 
 class TestDaemon : public QObject {
@@ -77,22 +67,22 @@ private slots:
 
         QVERIFY(x.send(buttonFrame(inputIndex(2, 3))));
         QVERIFY(x.waitForTexts(1) && y.waitForTexts(1));
-        QCOMPARE(x.texts(), QStringList{"s22"});
-        QCOMPARE(y.texts(), QStringList{"s22"});
+        QCOMPARE(x.texts, QStringList{"s22"});
+        QCOMPARE(y.texts, QStringList{"s22"});
 
         QVERIFY(y.send(edidFrame(10)));
         QVERIFY(y.waitForTexts(2) && x.waitForTexts(2));
-        QCOMPARE(y.texts().last(), "EE:");
-        QCOMPARE(x.texts().last(), "EE:");
+        QCOMPARE(y.texts.last(), "EE:");
+        QCOMPARE(x.texts.last(), "EE:");
 
         // A status query changes nothing: only the asker hears its answer.
         QVERIFY(x.send(kStatusQuery));
         QVERIFY(x.waitForTexts(3));
-        QCOMPARE(x.texts().last(), "\r\ns10s22s30s40");
+        QCOMPARE(x.texts.last(), "\r\ns10s22s30s40");
         QVERIFY(y.send(buttonFrame(inputIndex(4, 2))));
         QVERIFY(y.waitForTexts(3) && x.waitForTexts(4));
-        QCOMPARE(y.texts(), (QStringList{"s22", "EE:", "s41"}));
-        QCOMPARE(x.texts().last(), "s41");
+        QCOMPARE(y.texts, (QStringList{"s22", "EE:", "s41"}));
+        QCOMPARE(x.texts.last(), "s41");
     }
 
     void panelWindowOnAShare_followsOtherClientsAndSettlesAfterOneEdidResend()
@@ -134,16 +124,16 @@ private slots:
 
         QVERIFY(rig.sim.control("front D 4", "front panel"));
         QVERIFY(x.waitForTexts(1) && y.waitForTexts(1));
-        QCOMPARE(x.texts(), QStringList{"s43"});
-        QCOMPARE(y.texts(), QStringList{"s43"});
+        QCOMPARE(x.texts, QStringList{"s43"});
+        QCOMPARE(y.texts, QStringList{"s43"});
 
         QVERIFY(rig.sim.control("front A 2 silent", "front panel"));
         QVERIFY(x.waitForTexts(2, 2500) && y.waitForTexts(2, 2500));
-        QCOMPARE(x.texts().last(), "s11");
-        QCOMPARE(y.texts().last(), "s11");
+        QCOMPARE(x.texts.last(), "s11");
+        QCOMPARE(y.texts.last(), "s11");
         // Polls that find nothing new reach nobody.
         QVERIFY(daemon.waitFor("<- 04 55 20 77", 4));
-        QCOMPARE(x.texts().size(), 2);
+        QCOMPARE(x.texts.size(), 2);
     }
 
     void unplugAndReplug_offlineThenOnlineWithTheStateReadAgain()
@@ -162,7 +152,7 @@ private slots:
         QVERIFY(rig.sim.control("replug", "replugged"));
         QVERIFY(daemon.waitFor("switcher answering", 2, 4000));
         QVERIFY(x.waitForTexts(1));
-        QCOMPARE(x.texts(), QStringList{"s23"});
+        QCOMPARE(x.texts, QStringList{"s23"});
         QVERIFY(daemon.count("cannot open the line") <= 1);
     }
 
@@ -262,17 +252,17 @@ private slots:
                 "[preset Movie night]\nProjector = Blu-ray\nD = 3\n");
         DaemonProcess daemon({"--config", config});
         QVERIFY(daemon.waitFor("switcher answering"));
-        QString out;
-        QCOMPARE(runCtl({"--config", config, "route", "projector", "Laptop"}, &out), 0);
-        QCOMPARE(out, "B <- 3\n");
-        QCOMPARE(runCtl({"--config", config, "preset", "Movie night"}, &out), 0);
-        QCOMPARE(out, "B <- 1\nD <- 3\n");
+        QCOMPARE(show(runCtl({"--config", config, "route", "projector", "Laptop"})),
+                 confirmed("B <- 3\n"));
+        QCOMPARE(show(runCtl({"--config", config, "preset", "Movie night"})),
+                 confirmed("B <- 1\nD <- 3\n"));
         QVERIFY(rig.sim.waitForFrames(4));
         QCOMPARE(rig.sim.framesReceived().mid(1),
                  (QList<QByteArray>{buttonFrame(inputIndex(2, 3)), buttonFrame(inputIndex(2, 1)),
                                     buttonFrame(inputIndex(4, 3))}));
-        QCOMPARE(runCtl({"--config", config, "preset", "Party"}, &out), 2);
-        QVERIFY2(out.contains("has no preset \"Party\""), qPrintable(out));
+        const CtlRun party = runCtl({"--config", config, "preset", "Party"});
+        QCOMPARE(party.exitCode, 2);
+        QVERIFY2(party.err.contains("has no preset \"Party\""), qPrintable(show(party)));
     }
 };
 

@@ -63,7 +63,7 @@ private slots:
         QCOMPARE(rig.sim.framesReceived().mid(before), QList<QByteArray>{buttonFrame(inputIndex(2, 3))});
         QVERIFY(mqtt.waitFor("matrix/hall/routes", R"({"A":1,"B":3,"C":1,"D":1})"));
         QVERIFY(panel.waitForTexts(1));
-        QCOMPARE(panel.texts(), QStringList{"s22"});
+        QCOMPARE(panel.texts, QStringList{"s22"});
 
         QVERIFY(panel.send(edidFrame(7)));
         QVERIFY(mqtt.waitFor("matrix/hall/edid", "2D-7.1CH"));

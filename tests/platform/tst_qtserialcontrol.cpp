@@ -1,9 +1,9 @@
 #include "common/pseudoterminal.h"
 #include "platform/portnames.h"
 #include "platform/qtserialcontrol.h"
-#include "protocol/replyintake.h"
-
+#include "support/panelend.h"
 #include "support/scratchdirectory.h"
+
 #include <QDir>
 #include <QSignalSpy>
 
@@ -120,17 +120,14 @@ private slots:
 
     void received_pacedStatusReply_isOneChunkAfterTheSettleWait()
     {
-        QtSerialControl serial;
-        serial.setPortNumber(1);
-        QVERIFY(serial.open());
-        ReplyIntake intake(serial);
-        QSignalSpy texts(&intake, &ReplyIntake::replyText);
+        PanelEnd panel(1);
+        QVERIFY(panel.open());
         const QByteArray status = QByteArray::fromHex("0d0a733130733231733332733433");
         // A busy machine can stall the writing thread past the settle wait; such a run is not a
         // 9600-baud line and says nothing about the intake, so it is tried again.
         const auto lineTime = PseudoTerminal::kByteTime9600 * status.size();
         for (int attempt = 0; attempt < 5; ++attempt) {
-            texts.clear();
+            panel.texts.clear();
             std::chrono::steady_clock::duration took{};
             // Paced from another thread so this one keeps its event loop, as the panel does.
             std::thread line([&] {
@@ -138,13 +135,12 @@ private slots:
                 pty_->write(status, PseudoTerminal::kByteTime9600);
                 took = std::chrono::steady_clock::now() - start;
             });
-            QVERIFY(texts.wait(2000));
+            QVERIFY(panel.waitForTexts(1, 2000));
             line.join();
             QTest::qWait(50); // a late second text would show here
             if (took > lineTime + 10ms)
                 continue;
-            QCOMPARE(texts.size(), 1);
-            QCOMPARE(texts[0][0].toString(), QString::fromLatin1(status));
+            QCOMPARE(panel.texts, QStringList{QString::fromLatin1(status)});
             return;
         }
         QSKIP("the writing thread never kept 9600-baud pace on this machine");

@@ -1,12 +1,11 @@
 // The real matrix-sim program over a pseudo-terminal, opened by the panel's own serial control
 // and read through the panel's reply intake.
 
-#include "platform/qtserialcontrol.h"
 #include "protocol/commandframe.h"
-#include "protocol/replyintake.h"
 #include "replyshaper.h"
-#include "support/simprocess.h"
+#include "support/panelend.h"
 #include "support/scratchdirectory.h"
+#include "support/simprocess.h"
 
 #include <QtTest>
 
@@ -32,45 +31,14 @@ long cpuTicks(qint64 pid)
     return fields.value(11).toLong() + fields.value(12).toLong(); // utime, stime
 }
 
-// The panel's end of the line: its serial control and reply intake, with what they delivered.
-class PanelEnd {
-public:
-    explicit PanelEnd(int port)
+// The simulator on a line and the panel's end of it.
+struct Line {
+    Line(const QString& dir, int port, const QStringList& options)
+        : sim(dir, port, options), panel(port)
     {
-        serial.setPortNumber(port);
-        QObject::connect(&serial, &SerialControl::received, &serial,
-                         [this] { notifiedAtUs << clock.nsecsElapsed() / 1000; });
-        QObject::connect(&intake, &ReplyIntake::replyText, &intake,
-                         [this](const QString& text) { texts << text; });
-        clock.start();
     }
-
-    // Runs a real event loop (QTest::qWait sleeps in 10 ms steps, which would blur arrival
-    // times and the settle wait) until `done` holds after a reply text, or the timeout.
-    bool waitFor(const std::function<bool()>& done, int timeoutMs = kReplyTimeoutMs)
-    {
-        if (done())
-            return true;
-        QEventLoop loop;
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        QObject::connect(&intake, &ReplyIntake::replyText, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        loop.exec();
-        return done();
-    }
-
-    bool waitForTexts(qsizetype count, int timeoutMs = kReplyTimeoutMs)
-    {
-        return waitFor([&] { return texts.size() >= count; }, timeoutMs);
-    }
-
-    QtSerialControl serial;
-    ReplyIntake intake{serial};
-    QStringList texts;
-    QElapsedTimer clock;
-    QList<qint64> notifiedAtUs;
+    SimProcess sim;
+    PanelEnd panel;
 };
 
 } // namespace
@@ -87,23 +55,20 @@ private slots:
 
     void cleanup()
     {
+        line_.reset();
         dir_.reset();
     }
 
     void statusQuery_pacedReply_arrivesInPiecesAndIsReadAsOneText()
     {
-        SimProcess sim(dir_->path(), 1, {"--routes", "2413"});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({"--routes", "2413"}));
+        auto& [sim, panel] = *line_;
 
         panel.clock.restart();
-        QVERIFY(panel.serial.write(statusQueryFrame()));
-        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.ask(statusQueryFrame(), 1));
         const QList<qint64> arrivals = panel.notifiedAtUs;
         // A frame answered after it fences off any late bytes of the first reply.
-        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
-        QVERIFY(panel.waitForTexts(2));
+        QVERIFY(panel.ask(buttonCommandFrame(kPowerButtonIndex), 2));
 
         QCOMPARE(panel.texts, (QStringList{"\r\ns11s23s30s42", "Ack"}));
         const qint64 spreadUs = arrivals.last() - arrivals.first();
@@ -130,15 +95,13 @@ private slots:
         QFETCH(int, gapMs);
         QFETCH(QStringList, expected);
         // Unpaced, so that only the gap separates the halves.
-        SimProcess sim(dir_->path(), 1, {"--no-pacing", "--split-gap", QString::number(gapMs)});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({"--no-pacing", "--split-gap", QString::number(gapMs)}));
+        auto& [sim, panel] = *line_;
 
-        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.send(statusQueryFrame()));
         QVERIFY(panel.waitFor([&] { return panel.texts.join(QString()).size() >= 14; }));
         // The answer to a second frame fences off any late half of the first.
-        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
+        QVERIFY(panel.send(buttonCommandFrame(kPowerButtonIndex)));
         QVERIFY(panel.waitFor([&] { return panel.texts.join(QString()).endsWith("Ack"); }));
         QCOMPARE(panel.texts, expected);
     }
@@ -158,27 +121,19 @@ private slots:
     {
         QFETCH(QStringList, options);
         QFETCH(QString, expected);
-        SimProcess sim(dir_->path(), 1, options);
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
-
-        QVERIFY(panel.serial.write(buttonCommandFrame(10)));
-        QVERIFY(panel.waitForTexts(1));
-        QVERIFY(panel.serial.write(buttonCommandFrame(kPowerButtonIndex)));
-        QVERIFY(panel.waitForTexts(2));
+        QVERIFY(startLine(options));
+        auto& panel = line_->panel;
+        QVERIFY(panel.ask(buttonCommandFrame(10), 1));
+        QVERIFY(panel.ask(buttonCommandFrame(kPowerButtonIndex), 2));
         QCOMPARE(panel.texts.first(), expected);
     }
 
     void delayedReply_arrivesNoSoonerThanTheDelay()
     {
-        SimProcess sim(dir_->path(), 1, {"--delay", "200"});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({"--delay", "200"}));
+        auto& [sim, panel] = *line_;
         panel.clock.restart();
-        QVERIFY(panel.serial.write(buttonCommandFrame(10)));
-        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.ask(buttonCommandFrame(10), 1));
         QCOMPARE(panel.texts, QStringList{"s22"});
         QVERIFY2(panel.notifiedAtUs.first() >= 200'000,
                  qPrintable(QString::number(panel.notifiedAtUs.first())));
@@ -186,12 +141,10 @@ private slots:
 
     void silentSimulator_logsTheFrameAndAnswersNothing()
     {
-        SimProcess sim(dir_->path(), 1, {"--silent"});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({"--silent"}));
+        auto& [sim, panel] = *line_;
         QSignalSpy received(&panel.serial, &SerialControl::received);
-        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.send(statusQueryFrame()));
         QVERIFY(sim.waitForOutput(QStringLiteral("-- no answer (silent)")));
         // An answer would have followed the log line within a few milliseconds.
         QTest::qWait(100);
@@ -200,16 +153,13 @@ private slots:
 
     void frameSplitAcrossReadsAfterGarbage_isAnsweredAndLogged()
     {
-        SimProcess sim(dir_->path(), 3, {});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(3);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({}, 3));
+        auto& [sim, panel] = *line_;
 
-        QVERIFY(panel.serial.write(QByteArray("xy") + buttonCommandFrame(10).left(2)));
+        QVERIFY(panel.send(QByteArray("xy") + buttonCommandFrame(10).left(2)));
         // The simulator has read the first piece once it has skipped the garbage.
         QVERIFY(sim.waitForOutput(QStringLiteral("?? 78 79  no frame, skipped")));
-        QVERIFY(panel.serial.write(buttonCommandFrame(10).mid(2)));
-        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.ask(buttonCommandFrame(10).mid(2), 1));
         QCOMPARE(panel.texts, QStringList{"s22"});
 
         QVERIFY(sim.waitForOutput(QStringLiteral("panel: HDMI Out2 -> HDMI In 3\n")));
@@ -228,12 +178,9 @@ private slots:
 
     void panelClosesAndReopens_simulatorIdlesAndServesTheNextOpen()
     {
-        SimProcess sim(dir_->path(), 1, {"--routes", "1234"});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
-        QVERIFY(panel.serial.write(buttonCommandFrame(inputButtonIndex(4, 1))));
-        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(startLine({"--routes", "1234"}));
+        auto& [sim, panel] = *line_;
+        QVERIFY(panel.ask(buttonCommandFrame(inputButtonIndex(4, 1)), 1));
         QVERIFY(panel.serial.close());
 
         // With no panel on the line the simulator must wait, not spin on a hung-up master.
@@ -245,9 +192,8 @@ private slots:
         qInfo("simulator used %ld clock ticks in 500 ms with the port closed", used);
         QVERIFY2(used <= 5, qPrintable(QString::number(used)));
 
-        QVERIFY(panel.serial.open());
-        QVERIFY(panel.serial.write(statusQueryFrame()));
-        QVERIFY(panel.waitForTexts(2));
+        QVERIFY(panel.open());
+        QVERIFY(panel.ask(statusQueryFrame(), 2));
         QCOMPARE(panel.texts, (QStringList{"s40", "\r\ns10s21s32s40"}));
     }
 
@@ -282,13 +228,11 @@ private slots:
 
     void hangupAfterOneFrame_panelSeesDeviceLostOnceAndTheLinkGoes()
     {
-        SimProcess sim(dir_->path(), 1, {"--hangup-after", "1"});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({"--hangup-after", "1"}));
+        auto& [sim, panel] = *line_;
         QSignalSpy lost(&panel.serial, &SerialControl::deviceLost);
 
-        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.send(statusQueryFrame()));
         QVERIFY(lost.wait(kReplyTimeoutMs));
         QCOMPARE(lost.count(), 1);
         QVERIFY(!panel.serial.isOpen());
@@ -303,15 +247,13 @@ private slots:
         // A dead line keeps reporting errors; the panel's port must have said so only once.
         QTest::qWait(200);
         QCOMPARE(lost.count(), 1);
-        QVERIFY(!panel.serial.write(statusQueryFrame()));
+        QVERIFY(!panel.send(statusQueryFrame()));
     }
 
     void controlLines_changeTheSwitcherWhileItRuns()
     {
-        SimProcess sim(dir_->path(), 1, {});
-        QVERIFY(sim.waitForLink());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
+        QVERIFY(startLine({}));
+        auto& [sim, panel] = *line_;
 
         // Announced changes arrive as replies; a silent or refused one only shows in the status.
         QVERIFY(sim.control("front A 3", "-- front panel: A <- 3 (announced)"));
@@ -320,22 +262,20 @@ private slots:
         QVERIFY(panel.waitForTexts(2));
         QVERIFY(sim.control("front B 4 silent", "-- front panel: B <- 4 (silent)"));
         QVERIFY(sim.control("front E 1", "!! unknown control \"front E 1\"\n"));
-        QVERIFY(panel.serial.write(statusQueryFrame()));
-        QVERIFY(panel.waitForTexts(3));
+        QVERIFY(panel.ask(statusQueryFrame(), 3));
         QCOMPARE(panel.texts, (QStringList{"s12", "EE:", "\r\ns12s23s30s40"}));
 
         // Without power it drops what comes in, and answers again after the period.
         QElapsedTimer off;
         off.start();
         QVERIFY(sim.control("power 300", "-- power off for 300 ms"));
-        QVERIFY(panel.serial.write(statusQueryFrame()));
+        QVERIFY(panel.send(statusQueryFrame()));
         QVERIFY(sim.waitForOutput(QStringLiteral("-- powered off, dropped: 04 55 20 77")));
         QVERIFY(sim.waitForOutput(QStringLiteral("-- power on\n"), 300 + kReplyTimeoutMs));
         const qint64 offMs = off.elapsed();
         qInfo("power 300: answering again after %lld ms", static_cast<long long>(offMs));
         QVERIFY2(offMs >= 300, qPrintable(QString::number(offMs)));
-        QVERIFY(panel.serial.write(buttonCommandFrame(inputButtonIndex(4, 2))));
-        QVERIFY(panel.waitForTexts(4));
+        QVERIFY(panel.ask(buttonCommandFrame(inputButtonIndex(4, 2)), 4));
         QCOMPARE(panel.texts.mid(3), QStringList{"s41"});
 
         // Unplugged, the port sees its device go and the link vanish; the program keeps running.
@@ -351,9 +291,8 @@ private slots:
         QVERIFY(sim.control("replug", "-- replugged: COM1 -> /dev/pts/"));
         QVERIFY(sim.waitForLink());
         QVERIFY(QFileInfo(sim.link()).symLinkTarget() != before);
-        QVERIFY(panel.serial.open());
-        QVERIFY(panel.serial.write(statusQueryFrame()));
-        QVERIFY(panel.waitForTexts(5));
+        QVERIFY(panel.open());
+        QVERIFY(panel.ask(statusQueryFrame(), 5));
         QCOMPARE(panel.texts.mid(4), QStringList{"\r\ns12s23s30s41"});
     }
 
@@ -416,18 +355,24 @@ private slots:
     {
         const QString path = SimProcess::linkIn(dir_->path(), 1);
         QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-terminal"), path));
-        SimProcess sim(dir_->path(), 1, {});
+        QVERIFY(startLine({}));
+        auto& [sim, panel] = *line_;
         QVERIFY(sim.waitForOutput(QStringLiteral("matrix-sim: COM1 -> /dev/pts/")));
         QVERIFY(QFileInfo(path).exists());
-        PanelEnd panel(1);
-        QVERIFY(panel.serial.open());
-        QVERIFY(panel.serial.write(statusQueryFrame()));
-        QVERIFY(panel.waitForTexts(1));
+        QVERIFY(panel.ask(statusQueryFrame(), 1));
         QCOMPARE(panel.texts, QStringList{"\r\ns10s20s30s40"});
     }
 
 private:
+    // The simulator on COM<port> with `options`, and the panel's end open on it.
+    bool startLine(const QStringList& options, int port = 1)
+    {
+        line_ = std::make_unique<Line>(dir_->path(), port, options);
+        return line_->sim.waitForLink() && line_->panel.open();
+    }
+
     std::unique_ptr<ScratchDirectory> dir_;
+    std::unique_ptr<Line> line_;
 };
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -3,11 +3,9 @@
 // matrixd as a child process of a test, and a client of one of its virtual ports that uses
 // the panel's own serial control and reply intake.
 
-#include "platform/qtserialcontrol.h"
-#include "protocol/replyintake.h"
+#include "support/panelend.h"
 
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
@@ -68,30 +66,4 @@ private:
 };
 
 // A program on a virtual port, reading replies the panel's way: one text per 30 ms window.
-class ShareClient {
-public:
-    explicit ShareClient(const QString& path)
-    {
-        serial.setDevicePath(path);
-        serial.setSettings(QStringLiteral("9600,N,8,1"));
-    }
-
-    bool open() { return serial.open(); }
-    bool send(const QByteArray& frame) { return serial.write(frame); }
-
-    QStringList texts() const
-    {
-        QStringList all;
-        for (const auto& arguments : spy)
-            all << arguments.at(0).toString();
-        return all;
-    }
-    bool waitForTexts(qsizetype count, int timeoutMs = 5000)
-    {
-        return QTest::qWaitFor([&] { return spy.size() >= count; }, timeoutMs);
-    }
-
-    QtSerialControl serial;
-    ReplyIntake intake{serial};
-    QSignalSpy spy{&intake, &ReplyIntake::replyText};
-};
+using ShareClient = PanelEnd;
