@@ -1,14 +1,12 @@
 // matrixd between the switcher simulator and its clients, all real processes and
 // pseudo-terminals: the panel's window, the panel's serial control, matrixctl.
 
-#include "platform/fakes/fakemessageboxes.h"
 #include "support/ctlprocess.h"
 #include "support/daemonprocess.h"
-#include "support/formcontrols.h"
+#include "support/panelwindow.h"
 #include "support/scratchdirectory.h"
 #include "support/simprocess.h"
 #include "support/switcher.h"
-#include "window/form1.h"
 
 #include <QtTest>
 
@@ -32,14 +30,6 @@ struct Rig {
                 "--poll", QString::number(pollSeconds), "--trace"};
     }
     qsizetype framesLike(const QByteArray& frame) { return sim.framesReceived().count(frame); }
-};
-
-// The panel's real window over its real serial control, on a share in the working directory.
-struct Panel : FormView {
-    QtSerialControl serial;
-    FakeMessageBoxes boxes;
-    Form1 form{serial, boxes};
-    const QWidget& view() const override { return form; }
 };
 
 QString writeFile(const QString& path, const QByteArray& text)
@@ -91,11 +81,9 @@ private slots:
         QVERIFY(rig.simReady());
         DaemonProcess daemon(rig.daemonArguments(0));
         QVERIFY(daemon.waitFor("switcher answering"));
-        Panel panel; // opens ./COM1, the share
-        panel.form.load();
-        panel.form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&panel.form));
-        Panel::click(panel.command1(inputIndex(2, 4)));
+        PanelWindow panel; // opens ./COM1, the share
+        QVERIFY(panel.start());
+        PanelWindow::click(panel.command1(inputIndex(2, 4)));
         QTRY_COMPARE(panel.lampRows(), controls::rowsFor("0400"));
 
         ShareClient other(rig.share2);

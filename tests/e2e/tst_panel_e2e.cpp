@@ -3,13 +3,10 @@
 
 #include "common/pseudoterminal.h"
 #include "link/portchoice.h"
-#include "platform/fakes/fakemessageboxes.h"
-#include "platform/qtserialcontrol.h"
-#include "support/formcontrols.h"
+#include "support/panelwindow.h"
 #include "support/scratchdirectory.h"
 #include "support/simprocess.h"
 #include "support/switcher.h"
-#include "window/form1.h"
 
 #include <QtTest>
 
@@ -33,49 +30,13 @@ QStringList asTexts(const QList<QByteArray>& replies)
     return texts;
 }
 
-// One panel as the program runs it: the real window over the real serial control, in the test's
-// working directory. Boxes are recorded instead of shown.
-struct Panel : FormView {
-    QtSerialControl serial;
-    FakeMessageBoxes boxes;
-    Form1 form{serial, boxes};
-    // Every reply text, recorded after the window has applied it.
-    QSignalSpy texts{intake(), &ReplyIntake::replyText};
+using Panel = PanelWindow;
 
-    const QWidget& view() const override { return form; }
-
-    // The program's start-up: load, then show.
-    bool start()
-    {
-        form.load();
-        form.show();
-        return QTest::qWaitForWindowExposed(&form);
-    }
-
-    // Runs a real event loop until `count` texts have come, or the timeout.
-    bool waitForTexts(qsizetype count, int timeoutMs = kReplyTimeoutMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (texts.count() < count && !deadline.hasExpired())
-            texts.wait(int(std::max<qint64>(1, deadline.remainingTime())));
-        return texts.count() >= count;
-    }
-
-    QStringList textsSoFar() const
-    {
-        QStringList all;
-        for (const QList<QVariant>& arguments : texts)
-            all << arguments.at(0).toString();
-        return all;
-    }
-
-    // Clicks and waits for the reply's `textCount` texts.
-    bool clickAndWait(QAbstractButton* button, qsizetype textCount = 1)
-    {
-        const qsizetype before = texts.count();
-        click(button);
-        return waitForTexts(before + textCount);
-    }
+// The simulator on COM1 and a panel started on it.
+struct Rig {
+    Rig(const QString& dir, const QStringList& options) : sim(dir, 1, options) {}
+    SimProcess sim;
+    Panel panel;
 };
 
 // A line the test plays itself, linked as COM<port> in dir.
@@ -96,16 +57,18 @@ private slots:
         QVERIFY(dir_->isValid());
     }
 
-    void cleanup() { dir_.reset(); }
+    void cleanup()
+    {
+        rig_.reset();
+        dir_.reset();
+    }
 
     // --- Connecting -------------------------------------------------------------------------
 
     void startUpWithSimulatorRunning_connectsWithoutBoxAndWritesNothing()
     {
-        SimProcess sim(dir_->path(), 1, {"--routes", "2413"});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({"--routes", "2413"}));
+        auto& [sim, panel] = *rig_;
 
         QCOMPARE(panel.boxes.shown.size(), 0);
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
@@ -115,7 +78,7 @@ private slots:
         QCOMPARE(panel.log(), QString());
 
         // The operator's first frame fences off anything start-up might have written.
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command6")));
         QVERIFY(sim.waitForFrames(1));
         QCOMPARE(sim.framesReceived(), QList<QByteArray>{kStatusQuery});
         QCOMPARE(panel.textsSoFar(), QStringList{QString::fromLatin1(statusReply("2413"))});
@@ -124,17 +87,15 @@ private slots:
 
     void disconnectThenConnect_writesStatusQueryOnceAndLampsFollowTheRouting()
     {
-        SimProcess sim(dir_->path(), 1, {"--routes", "2413"});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({"--routes", "2413"}));
+        auto& [sim, panel] = *rig_;
 
-        Panel::click(panel.button(QStringLiteral("Command7")));
+        Panel::click(panel.button("Command7"));
         QCOMPARE(panel.display(), QStringLiteral("Connect red"));
         QVERIFY(!panel.serial.isOpen());
         QVERIFY(sim.waitForOutput(QStringLiteral("-- line closed")));
 
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command7"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command7")));
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
         QCOMPARE(panel.boxes.shown.size(), 0);
         QVERIFY(sim.waitForFrames(1));
@@ -148,10 +109,8 @@ private slots:
 
     void everyInputButtonOfEveryBlock_routesAndLightsOnlyItsLamp()
     {
-        SimProcess sim(dir_->path(), 1, {});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({}));
+        auto& [sim, panel] = *rig_;
 
         QStringList rows = kAllDark;
         QString log;
@@ -180,11 +139,9 @@ private slots:
 
     void arrowsOfEveryBlock_stepTheInputDownAndUpAndWrap()
     {
-        SimProcess sim(dir_->path(), 1, {"--routes", "1414"});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+        QVERIFY(startOnSimulator({"--routes", "1414"}));
+        auto& [sim, panel] = *rig_;
+        QVERIFY(panel.clickAndWait(panel.button("Command6")));
         QStringList rows = rowsFor("1414");
         QCOMPARE(panel.lampRows(), rows);
 
@@ -212,10 +169,8 @@ private slots:
 
     void eachEdidOption_roundTripsAndNoSecondFrameFollows()
     {
-        SimProcess sim(dir_->path(), 1, {});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({}));
+        auto& [sim, panel] = *rig_;
 
         QString log;
         QList<QByteArray> frames;
@@ -230,7 +185,7 @@ private slots:
             QCOMPARE(panel.log(), log);
         }
         // The status query fences off any frame the replies might have caused.
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command6")));
         frames << kStatusQuery;
         replies << statusReply("1111");
         QVERIFY(sim.waitForFrames(frames.size()));
@@ -269,7 +224,7 @@ private slots:
         QCOMPARE(panel.log(), log);
         QCOMPARE(panel.checkedOptions(), QList<int>{5});
         // The status query fences off a frame that the last replies might have written.
-        Panel::click(panel.button(QStringLiteral("Command6")));
+        Panel::click(panel.button("Command6"));
         QCOMPARE(line.read(1000ms, 4), kStatusQuery);
         QCOMPARE(panel.boxes.shown.size(), 0);
     }
@@ -279,16 +234,14 @@ private slots:
     void repliesSplitWithinTheSettleWait_areDecodedWhole()
     {
         // Unpaced, so that only the 10 ms gap separates the halves.
-        SimProcess sim(dir_->path(), 1, {"--no-pacing", "--split-gap", "10", "--routes", "2413"});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({"--no-pacing", "--split-gap", "10", "--routes", "2413"}));
+        auto& [sim, panel] = *rig_;
 
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command6")));
         QVERIFY(panel.clickAndWait(panel.command1(inputIndex(2, 3))));
         QVERIFY(panel.clickAndWait(panel.option(6)));
         // Fences off a second EDID frame.
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command6")));
 
         const QList<QByteArray> replies{statusReply("2413"), routeReply(2, 3), edidReply(6),
                                         statusReply("2313")};
@@ -307,10 +260,8 @@ private slots:
 
     void repliesSplitBeyondTheSettleWait_giveTwoTextsDecodedEachAlone()
     {
-        SimProcess sim(dir_->path(), 1, {"--no-pacing", "--split-gap", "60"});
-        QVERIFY(sim.waitForLink());
-        Panel panel;
-        QVERIFY(panel.start());
+        QVERIFY(startOnSimulator({"--no-pacing", "--split-gap", "60"}));
+        auto& [sim, panel] = *rig_;
 
         // "s" and "22": neither is a route reply, both go to the log as they are.
         QVERIFY(panel.clickAndWait(panel.command1(inputIndex(2, 3)), 2));
@@ -320,7 +271,7 @@ private slots:
         QVERIFY(panel.clickAndWait(panel.option(6), 2));
         QCOMPARE(panel.checkedOptions(), QList<int>{6});
         // CR LF "s10s2" fails the status rule for want of its third group, "2s30s40" is text.
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6")), 2));
+        QVERIFY(panel.clickAndWait(panel.button("Command6"), 2));
 
         QCOMPARE(panel.textsSoFar(), (QStringList{"s", "22", "E", "E6", "\r\ns10s2", "2s30s40"}));
         QCOMPARE(panel.log(), QStringLiteral("s22EE6\r\ns10s22s30s40"));
@@ -367,9 +318,9 @@ private slots:
             SimProcess clean(dir_->path(), 1, {"--routes", "2413"});
             QVERIFY(clean.waitForLink());
             QVERIFY(panel.start());
-            QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command6"))));
+            QVERIFY(panel.clickAndWait(panel.button("Command6")));
             QCOMPARE(panel.lampRows(), rowsFor("2413"));
-            Panel::click(panel.button(QStringLiteral("Command7")));
+            Panel::click(panel.button("Command7"));
             QCOMPARE(panel.display(), QStringLiteral("Connect red"));
         }
         // Routes that would change every lamp if a reply were decoded.
@@ -379,7 +330,7 @@ private slots:
         const qsizetype textsBefore = panel.texts.count();
 
         QList<QByteArray> clean;
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command7"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command7")));
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
         clean << statusReply("3142");
         QCOMPARE(panel.lampRows(), rowsFor("2413"));
@@ -447,14 +398,14 @@ private slots:
         QVERIFY(QFile::link(QStringLiteral("/dev/pts/no-such-terminal"),
                             SimProcess::linkIn(dir_->path(), 1)));
         // Nobody on COM1: one box, and the display stays.
-        Panel::click(panel.button(QStringLiteral("Command7")));
+        Panel::click(panel.button("Command7"));
         QCOMPARE(panel.boxes.shown.size(), 1);
         QCOMPARE(panel.boxes.failureCount(), 1);
         QCOMPARE(panel.display(), QStringLiteral("Connect red"));
 
         SimProcess second(dir_->path(), 1, {"--routes", "3142"});
         QVERIFY(second.waitForLink());
-        QVERIFY(panel.clickAndWait(panel.button(QStringLiteral("Command7"))));
+        QVERIFY(panel.clickAndWait(panel.button("Command7")));
         QCOMPARE(panel.display(), QStringLiteral("Disconnect green"));
         QCOMPARE(panel.boxes.shown.size(), 1);
         QVERIFY(second.waitForFrames(1));
@@ -465,10 +416,8 @@ private slots:
 
     void secondPanelOnTheSamePort_isRefusedWithTheBoxAndTheFirstKeepsWorking()
     {
-        SimProcess sim(dir_->path(), 1, {});
-        QVERIFY(sim.waitForLink());
-        Panel first;
-        QVERIFY(first.start());
+        QVERIFY(startOnSimulator({}));
+        auto& [sim, first] = *rig_;
         QCOMPARE(first.display(), QStringLiteral("Disconnect green"));
 
         Panel second;
@@ -587,7 +536,14 @@ private slots:
     }
 
 private:
+    bool startOnSimulator(const QStringList& options)
+    {
+        rig_ = std::make_unique<Rig>(dir_->path(), options);
+        return rig_->sim.waitForLink() && rig_->panel.start();
+    }
+
     std::unique_ptr<ScratchDirectory> dir_;
+    std::unique_ptr<Rig> rig_;
 };
 
 QTEST_MAIN(TestPanelE2E)
