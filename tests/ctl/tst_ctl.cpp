@@ -38,6 +38,26 @@ QString text(const QByteArray& bytes)
 const QDateTime kTime(QDate(2024, 5, 1), QTime(12, 30, 15, 250));
 const QString kStamp = QStringLiteral("2024-05-01T12:30:15.250");
 
+// A whole outcome in one line, to compare and to show on failure.
+QString show(const Outcome& outcome)
+{
+    return QStringLiteral("exit %1, out [%2], err [%3]")
+        .arg(outcome.exitCode)
+        .arg(outcome.output, outcome.error);
+}
+
+// A session of matrixctl on a fake port, and its finished signals.
+struct SessionRig {
+    SessionRig(int port, const QStringList& args, const QString& portName)
+        : session(serial, parsed(args), portName)
+    {
+        serial.setPortNumber(port);
+    }
+    FakeSerialControl serial;
+    Session session;
+    QSignalSpy finished{&session, &Session::finished};
+};
+
 } // namespace
 
 class CtlTest : public QObject {
@@ -332,10 +352,8 @@ void CtlTest::watchLines_json_oneObjectPerReply()
 
 void CtlTest::session_confirmingReply_writesOneFrameAndSucceeds()
 {
-    FakeSerialControl serial;
-    serial.setPortNumber(2);
-    Session session(serial, parsed({"route", "B", "3"}), QStringLiteral("COM2"));
-    QSignalSpy finished(&session, &Session::finished);
+    SessionRig rig(2, {"route", "B", "3"}, QStringLiteral("COM2"));
+    auto& [serial, session, finished] = rig;
     session.start();
     QVERIFY(serial.isOpen());
     QCOMPARE(serial.settings, QStringLiteral("9600,N,8,1"));
@@ -344,9 +362,7 @@ void CtlTest::session_confirmingReply_writesOneFrameAndSucceeds()
 
     serial.feed(reply::route(2, 3));
     QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(session.outcome().exitCode, int(kOk));
-    QCOMPARE(session.outcome().output, QStringLiteral("B <- 3\n"));
-    QVERIFY(session.outcome().error.isEmpty());
+    QCOMPARE(show(session.outcome()), show({kOk, "B <- 3\n", {}}));
     QVERIFY(!serial.isOpen());
 
     // A late reply changes nothing.
@@ -359,21 +375,16 @@ void CtlTest::session_confirmingReply_writesOneFrameAndSucceeds()
 
 void CtlTest::session_silentPort_timesOut()
 {
-    FakeSerialControl serial;
-    serial.setPortNumber(1);
-    Request r = parsed({"edid", "6", "--timeout", "80"});
-    Session session(serial, r, QStringLiteral("COM1 (/dev/ttyS0)"));
-    QSignalSpy finished(&session, &Session::finished);
+    SessionRig rig(1, {"edid", "6", "--timeout", "80"}, QStringLiteral("COM1 (/dev/ttyS0)"));
+    auto& [serial, session, finished] = rig;
     QElapsedTimer clock;
     clock.start();
     session.start();
     QCOMPARE(serial.writes, QList<QByteArray>{edidModeFrame(6)});
     QTRY_COMPARE(finished.size(), 1);
     QVERIFY(clock.elapsed() >= 80);
-    QCOMPARE(session.outcome().exitCode, int(kNoReply));
-    QCOMPARE(session.outcome().error,
-             QStringLiteral("no reply from COM1 (/dev/ttyS0) within 80 ms"));
-    QVERIFY(session.outcome().output.isEmpty());
+    QCOMPARE(show(session.outcome()),
+             show({kNoReply, {}, "no reply from COM1 (/dev/ttyS0) within 80 ms"}));
     QCOMPARE(serial.writes.size(), 1); // not retried
     QVERIFY(!serial.isOpen());
 }
@@ -381,10 +392,8 @@ void CtlTest::session_silentPort_timesOut()
 void CtlTest::session_wrongOrSplitReply_failsWithoutRetry()
 {
     for (const QByteArray& first : {QByteArray("Ack"), QByteArray("s2")}) {
-        FakeSerialControl serial;
-        serial.setPortNumber(1);
-        Session session(serial, parsed({"route", "B", "3"}), QStringLiteral("COM1"));
-        QSignalSpy finished(&session, &Session::finished);
+        SessionRig rig(1, {"route", "B", "3"}, QStringLiteral("COM1"));
+        auto& [serial, session, finished] = rig;
         session.start();
         serial.feed(first);
         QTRY_COMPARE(finished.size(), 1);
@@ -404,46 +413,33 @@ void CtlTest::session_wrongOrSplitReply_failsWithoutRetry()
 void CtlTest::session_portFailures_endBeforeAnyWait()
 {
     {
-        FakeSerialControl serial;
-        serial.setPortNumber(4);
-        serial.existingPorts.remove(4);
-        Session session(serial, parsed({"status"}), QStringLiteral("COM4"));
-        QSignalSpy finished(&session, &Session::finished);
-        session.start();
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(session.outcome().exitCode, int(kPortFailed));
-        QVERIFY(session.outcome().error.startsWith(QStringLiteral("cannot open COM4: missing")));
-        QCOMPARE(serial.writeCalls, 0);
+        SessionRig missing(4, {"status"}, QStringLiteral("COM4"));
+        missing.serial.existingPorts.remove(4);
+        missing.session.start();
+        QCOMPARE(missing.finished.size(), 1);
+        QCOMPARE(missing.session.outcome().exitCode, int(kPortFailed));
+        QVERIFY(missing.session.outcome().error.startsWith(
+            QStringLiteral("cannot open COM4: missing")));
+        QCOMPARE(missing.serial.writeCalls, 0);
     }
-    {
-        FakeSerialControl serial;
-        serial.setPortNumber(1);
-        serial.failWrites = true;
-        Session session(serial, parsed({"status"}), QStringLiteral("COM1"));
-        session.start();
-        QVERIFY(session.isFinished());
-        QCOMPARE(session.outcome().exitCode, int(kPortFailed));
-        QCOMPARE(session.outcome().error, QStringLiteral("cannot write to COM1"));
-        QVERIFY(!serial.isOpen());
-    }
-    {
-        FakeSerialControl serial;
-        serial.setPortNumber(1);
-        Session session(serial, parsed({"status"}), QStringLiteral("COM1"));
-        QSignalSpy finished(&session, &Session::finished);
-        session.start();
-        serial.hangUp();
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(session.outcome().exitCode, int(kPortFailed));
-        QCOMPARE(session.outcome().error, QStringLiteral("COM1 went away"));
-    }
+    SessionRig unwritable(1, {"status"}, QStringLiteral("COM1"));
+    unwritable.serial.failWrites = true;
+    unwritable.session.start();
+    QVERIFY(unwritable.session.isFinished());
+    QCOMPARE(show(unwritable.session.outcome()), show({kPortFailed, {}, "cannot write to COM1"}));
+    QVERIFY(!unwritable.serial.isOpen());
+
+    SessionRig hungUp(1, {"status"}, QStringLiteral("COM1"));
+    hungUp.session.start();
+    hungUp.serial.hangUp();
+    QCOMPARE(hungUp.finished.size(), 1);
+    QCOMPARE(show(hungUp.session.outcome()), show({kPortFailed, {}, "COM1 went away"}));
 }
 
 void CtlTest::session_watch_printsEveryReplyAndWritesNothing()
 {
-    FakeSerialControl serial;
-    serial.setPortNumber(1);
-    Session session(serial, parsed({"watch", "--timeout", "20"}), QStringLiteral("COM1"));
+    SessionRig rig(1, {"watch", "--timeout", "20"}, QStringLiteral("COM1"));
+    auto& [serial, session, finished] = rig;
     QSignalSpy printed(&session, &Session::printed);
     session.start();
     QVERIFY(serial.isOpen());
@@ -459,6 +455,7 @@ void CtlTest::session_watch_printsEveryReplyAndWritesNothing()
 
     session.stop();
     QVERIFY(session.isFinished());
+    QCOMPARE(finished.size(), 1);
     QCOMPARE(session.outcome().exitCode, int(kOk));
     QCOMPARE(serial.writeCalls, 0);
     QVERIFY(!serial.isOpen());
@@ -490,9 +487,7 @@ void CtlTest::detector_listsOnlyPortsWithAStatusReply()
     ports[5]->feed("Ack");
     // COM2 stays silent.
     QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(detector.outcome().exitCode, int(kOk));
-    QCOMPARE(detector.outcome().output, QStringLiteral("COM3\n"));
-    QVERIFY(detector.outcome().error.isEmpty());
+    QCOMPARE(show(detector.outcome()), show({kOk, "COM3\n", {}}));
     for (const auto& [n, serial] : ports)
         QVERIFY2(!serial->isOpen(), qPrintable(QString::number(n)));
 }
@@ -510,9 +505,8 @@ void CtlTest::detector_nothingAnswers_failsWithNoReply()
     QSignalSpy finished(&detector, &Detector::finished);
     detector.start();
     QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(detector.outcome().exitCode, int(kNoReply));
-    QCOMPARE(detector.outcome().output, QStringLiteral("{\"ports\":[]}\n"));
-    QCOMPARE(detector.outcome().error, QStringLiteral("no switcher answered on COM1 to COM10"));
+    QCOMPARE(show(detector.outcome()),
+             show({kNoReply, "{\"ports\":[]}\n", "no switcher answered on COM1 to COM10"}));
 }
 
 QTEST_GUILESS_MAIN(CtlTest)
