@@ -10,6 +10,7 @@
 #include "replyshaper.h"
 #include "simoptions.h"
 #include "support/effects.h"
+#include "support/switcher.h"
 #include "switchermodel.h"
 #include "trafficlog.h"
 
@@ -33,6 +34,14 @@ QByteArray concat(const QList<QByteArray>& parts)
     for (const auto& p : parts)
         out += p;
     return out;
+}
+
+QList<QByteArray> feedByteByByte(FrameParser& parser, const QByteArray& stream)
+{
+    QList<QByteArray> found;
+    for (const char c : stream)
+        found += parser.feed(QByteArray(1, c));
+    return found;
 }
 
 std::optional<SimOptions> parseOptions(const QStringList& arguments, QString& error)
@@ -62,6 +71,8 @@ class TestSimulatorModel : public QObject {
 private slots:
     // --- the model ---
 
+    // The frames and replies as written out in the test's own table: 05 55 19 59 77, input 3 of
+    // block B, is answered "s22".
     void inputButtonOfEveryBlock_routesThatInputAndAnswersRouteReply()
     {
         SwitcherModel model;
@@ -69,8 +80,8 @@ private slots:
             for (int input = 1; input <= kInputCount; ++input) {
                 const auto before = model.routes();
                 const QByteArray answer =
-                    model.answer(buttonCommandFrame(inputButtonIndex(output, input)));
-                QCOMPARE(answer, reply::route(output, input));
+                    model.answer(switcher::buttonFrame(switcher::inputIndex(output, input)));
+                QCOMPARE(answer, switcher::routeReply(output, input));
                 auto expected = before;
                 expected[static_cast<std::size_t>(output - 1)] = input;
                 QCOMPARE(model.routes(), expected);
@@ -80,13 +91,6 @@ private slots:
                          qPrintable(describe(effects)));
             }
         }
-    }
-
-    void blockBInput3Frame_answersS22()
-    {
-        // The wire example: 05 55 19 59 77 is input 3 of block B, answered "s22".
-        SwitcherModel model;
-        QCOMPARE(model.answer(bytes({0x05, 0x55, 0x19, 0x59, 0x77})), QByteArray("s22"));
     }
 
     void arrowButtons_stepTheirOutputAndWrapAround_data()
@@ -118,20 +122,14 @@ private slots:
         }
     }
 
-    void statusQuery_afterRouting_reportsEveryOutputInOrder()
-    {
-        SwitcherModel model({1, 1, 1, 1});
-        QCOMPARE(model.answer(statusQueryFrame()), QByteArray("\r\ns10s20s30s40"));
-        model.answer(buttonCommandFrame(inputButtonIndex(1, 2)));
-        model.answer(buttonCommandFrame(inputButtonIndex(2, 4)));
-        model.answer(buttonCommandFrame(arrowButtonIndex(4, ButtonRole::LeftArrow)));
-        QCOMPARE(model.answer(statusQueryFrame()), QByteArray("\r\ns11s23s30s43"));
-    }
-
-    void initialRoutes_areReportedByStatus()
+    void statusQuery_reportsTheInitialRoutesThenEveryChangeInOrder()
     {
         SwitcherModel model({2, 4, 1, 3});
         QCOMPARE(model.answer(bytes({0x04, 0x55, 0x20, 0x77})), QByteArray("\r\ns11s23s30s42"));
+        model.answer(buttonCommandFrame(inputButtonIndex(1, 1)));
+        model.answer(buttonCommandFrame(inputButtonIndex(2, 3)));
+        model.answer(buttonCommandFrame(arrowButtonIndex(4, ButtonRole::LeftArrow)));
+        QCOMPARE(model.answer(statusQueryFrame()), QByteArray("\r\ns10s22s30s41"));
     }
 
     void edidCommandOfEveryMode_setsModeAndAnswersItsDigit()
@@ -148,13 +146,6 @@ private slots:
         }
     }
 
-    void edidCommandOutOfRange_answersAckAndKeepsMode()
-    {
-        SwitcherModel model({1, 1, 1, 1}, 6);
-        QCOMPARE(model.answer(bytes({0x05, 0x55, 0x18, 0x0B, 0x77})), reply::ack());
-        QCOMPARE(model.edidMode(), 6);
-    }
-
     void powerAndUnknownFrames_answerAckAndChangeNothing_data()
     {
         QTest::addColumn<QByteArray>("frame");
@@ -164,6 +155,7 @@ private slots:
         QTest::addRow("unknown type, 5 bytes") << bytes({0x05, 0x55, 0x42, 0x09, 0x77});
         QTest::addRow("status type with argument") << bytes({0x05, 0x55, 0x20, 0x00, 0x77});
         QTest::addRow("button type without argument") << bytes({0x04, 0x55, 0x19, 0x77});
+        QTest::addRow("EDID mode out of range") << bytes({0x05, 0x55, 0x18, 0x0B, 0x77});
     }
 
     void powerAndUnknownFrames_answerAckAndChangeNothing()
@@ -228,10 +220,7 @@ private slots:
             QVERIFY(parser.pending().isEmpty());
         }
         FrameParser oneByOne;
-        QList<QByteArray> found;
-        for (const char c : stream)
-            found += oneByOne.feed(QByteArray(1, c));
-        QCOMPARE(found, frames);
+        QCOMPARE(feedByteByByte(oneByOne, stream), frames);
     }
 
     void modelFedByteByByte_answersEachFrameOnce()
@@ -284,10 +273,7 @@ private slots:
         QVERIFY(whole.takeSkipped().isEmpty());
 
         FrameParser oneByOne;
-        QList<QByteArray> found;
-        for (const char c : stream)
-            found += oneByOne.feed(QByteArray(1, c));
-        QCOMPARE(found, frames);
+        QCOMPARE(feedByteByByte(oneByOne, stream), frames);
         QCOMPARE(oneByOne.takeSkipped(), skipped);
     }
 
