@@ -25,6 +25,11 @@ struct Panel {
         choice.pick(index);
         return index;
     }
+    void startUp()
+    {
+        restore();
+        link.startUp();
+    }
 };
 
 } // namespace
@@ -141,8 +146,7 @@ private slots:
         LinkDisplay shownWhileBoxUp = LinkDisplay::Connected;
         panel.boxes.onShow = [&] { shownWhileBoxUp = panel.link.display(); };
 
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
 
         QCOMPARE(panel.boxes.failureCount(), 1);
         QCOMPARE(int(shownWhileBoxUp), int(LinkDisplay::StartUp));
@@ -158,8 +162,7 @@ private slots:
     {
         scratch::writeFile(kPortFileName, " 2 \r\n");
         Panel panel;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         QVERIFY(panel.boxes.shown.isEmpty());
         QVERIFY(panel.serial.isOpen());
         QCOMPARE(panel.serial.openedPortNumber, 3);
@@ -171,8 +174,7 @@ private slots:
     {
         Panel panel;
         panel.serial.failSettings = true;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         QVERIFY(panel.boxes.shown.isEmpty());
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::Connected));
     }
@@ -180,8 +182,7 @@ private slots:
     void toggle_connectWritesStatusQueryAndDisconnectWritesNothing()
     {
         Panel panel;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         panel.link.toggleConnection();
         QVERIFY(!panel.serial.isOpen());
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::NotConnected));
@@ -198,8 +199,7 @@ private slots:
     {
         Panel panel;
         panel.serial.portsHeldElsewhere.insert(1);
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         QCOMPARE(panel.boxes.failureCount(), 1);
         panel.link.toggleConnection();
         QCOMPARE(panel.boxes.failureCount(), 2); // one per press, though open and write both failed
@@ -211,8 +211,7 @@ private slots:
     {
         Panel panel;
         panel.serial.existingPorts.remove(1);
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         panel.serial.existingPorts.insert(1);
         panel.serial.failWrites = true;
 
@@ -230,8 +229,7 @@ private slots:
     void toggle_failedClose_stillShowsNotConnected()
     {
         Panel panel;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         panel.serial.failCloses = true;
         panel.link.toggleConnection();
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::NotConnected));
@@ -241,8 +239,7 @@ private slots:
     void pick_whileConnected_closesAndShowsNotConnected()
     {
         Panel panel;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         panel.choice.pick(2);
         QVERIFY(!panel.serial.isOpen());
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::NotConnected));
@@ -258,8 +255,7 @@ private slots:
     {
         Panel panel;
         panel.serial.existingPorts.remove(1);
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         QSignalSpy display(&panel.link, &SerialLink::displayChanged);
         const int opensBefore = panel.serial.openCalls;
         panel.choice.pick(9);
@@ -272,8 +268,7 @@ private slots:
     void deviceLost_showsNotConnectedWithoutBox_andConnectReopens()
     {
         Panel panel;
-        panel.restore();
-        panel.link.startUp();
+        panel.startUp();
         panel.serial.hangUp();
         QCOMPARE(int(panel.link.display()), int(LinkDisplay::NotConnected));
         QVERIFY(panel.boxes.shown.isEmpty());
