@@ -10,8 +10,6 @@
 
 #include <QtTest>
 
-#include <optional>
-
 using namespace switcher;
 
 namespace {
@@ -32,16 +30,6 @@ struct Rig {
                 "--poll", QString::number(pollSeconds), "--trace"};
     }
     qsizetype framesLike(const QByteArray& frame) { return sim.framesReceived().count(frame); }
-
-    // matrixd between the line and both shares, once the switcher answers it.
-    bool startDaemon(int pollSeconds)
-    {
-        if (!simReady())
-            return false;
-        daemon.emplace(daemonArguments(pollSeconds));
-        return daemon->waitFor("switcher answering");
-    }
-    std::optional<DaemonProcess> daemon;
 };
 
 QString writeFile(const QString& path, const QByteArray& text)
@@ -61,7 +49,9 @@ private slots:
     void twoClients_eachGetTheirOwnRepliesAndHearTheOthersChanges()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(0));
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
         ShareClient x(rig.share1), y(rig.share2);
         QVERIFY(x.open() && y.open());
 
@@ -88,7 +78,9 @@ private slots:
     void panelWindowOnAShare_followsOtherClientsAndSettlesAfterOneEdidResend()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(0));
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
         PanelWindow panel; // opens ./COM1, the share
         QVERIFY(panel.start());
         PanelWindow::click(panel.command1(inputIndex(2, 4)));
@@ -112,8 +104,9 @@ private slots:
     void frontPanelChanges_reachEveryShare_silentOnesWithinAPoll()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(1));
-        DaemonProcess& daemon = *rig.daemon;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(1));
+        QVERIFY(daemon.waitFor("switcher answering"));
         ShareClient x(rig.share1), y(rig.share2);
         QVERIFY(x.open() && y.open());
 
@@ -134,8 +127,9 @@ private slots:
     void unplugAndReplug_offlineThenOnlineWithTheStateReadAgain()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(0));
-        DaemonProcess& daemon = *rig.daemon;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
         ShareClient x(rig.share1);
         QVERIFY(x.open());
 
@@ -180,8 +174,9 @@ private slots:
     void silentSwitcher_offlineAfterThreeUnansweredPolls_backAtItsFirstReply()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(1));
-        DaemonProcess& daemon = *rig.daemon;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(1));
+        QVERIFY(daemon.waitFor("switcher answering"));
         QVERIFY(rig.sim.control("power 4500", "power off"));
         QVERIFY(daemon.waitFor("switcher not answering", 1, 5000));
         QVERIFY(daemon.output().contains("line open")); // the port itself stays open
@@ -225,8 +220,9 @@ private slots:
     void stopSignal_removesTheLinksClosesThePortAndExitsZero()
     {
         Rig rig;
-        QVERIFY(rig.startDaemon(0));
-        DaemonProcess& daemon = *rig.daemon;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
         QVERIFY(QFileInfo(rig.share1).isSymLink());
         QCOMPARE(daemon.stop(), 0);
         QVERIFY(!QFileInfo(rig.share1).isSymLink() && !QFileInfo(rig.share2).isSymLink());
