@@ -96,7 +96,7 @@ private slots:
         QFETCH(QStringList, expected);
         // Unpaced, so that only the gap separates the halves.
         QVERIFY(startLine({"--no-pacing", "--split-gap", QString::number(gapMs)}));
-        auto& [sim, panel] = *line_;
+        PanelEnd& panel = line_->panel; // a plain reference: clang 14 captures no bindings
 
         QVERIFY(panel.send(statusQueryFrame()));
         QVERIFY(panel.waitFor([&] { return panel.texts.join(QString()).size() >= 14; }));
