@@ -265,6 +265,8 @@ void addMqttRows(Table& table, const Settings& settings, const QString& matrixdP
     if (matrixdPath.isEmpty())
         return failedRow(QStringLiteral("matrixd not built"));
     progress("7a-e a set over MQTT to the line, the reply to the state published");
+    // The run's load moves a lot over its minutes; these rows take a few seconds of it.
+    const QString load = loadAverage();
     const MqttResult m = measureMqttSetAndState(matrixdPath, settings.mqttRounds, true);
     if (!m.error.isEmpty())
         return failedRow(m.error);
@@ -310,14 +312,15 @@ void addMqttRows(Table& table, const Settings& settings, const QString& matrixdP
                               "to routes received (the burst's second message) %3; the 3 paced "
                               "reply bytes took %4; max of 7a %5, of 7b %6. Wrong or missing "
                               "frames %7, state not followed within 2 s %8, commands matrixd "
-                              "logged as failed %9.")
+                              "logged as failed %9. Load average when they started: %10.")
                    .arg(m.rounds)
                    .arg(m.warmups)
                    .arg(formatMs(m.replyToRoutes.median), formatMs(m.writeSpan.median),
                         formatMs(m.setToLine.max), formatMs(m.replyToState.max))
                    .arg(m.wrongFrames)
                    .arg(m.timeouts)
-                   .arg(m.failures));
+                   .arg(m.failures)
+                   .arg(load));
 
     progress("7f the same with the broker's default set_tcp_nodelay false");
     const MqttResult nagle = measureMqttSetAndState(matrixdPath, settings.mqttRounds, false);
