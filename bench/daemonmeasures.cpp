@@ -204,7 +204,7 @@ public:
         form_->show();
         if (!waitExposed(*form_))
             error_ = QStringLiteral("window not exposed");
-        else if (!form_->connectedLamp()->isLit())
+        else if (!connectedLamp(*form_)->isLit())
             error_ = QStringLiteral("COM1 in %1 did not open").arg(dir);
     }
 
@@ -223,6 +223,8 @@ private:
 // One way to the switcher for measure 6a-6c, and what it collected.
 struct Way {
     Form1* form = nullptr;
+    LampGrid lamps{};
+    ReplyIntake* intake = nullptr;
     SerialControl* serial = nullptr;
     PseudoTerminal* line = nullptr; // the switcher's end
     QPushButton* status = nullptr;
@@ -279,19 +281,17 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
     Clock::time_point notifiedAt;
     QEventLoop loop;
     auto check = [&] {
-        if (done || !active)
+        if (done || !active || !showsRouting(active->lamps, want))
             return;
-        for (int o = 1; o <= 4; ++o) {
-            if (!active->form->routingLamp(o, want[std::size_t(o - 1)])->isLit())
-                return;
-        }
         litAt = Clock::now();
         done = true;
         loop.quit();
     };
     for (Way* way : {&direct, &share}) {
         // Right after the window has applied a reply text (its own slot was connected first).
-        QObject::connect(&way->form->replyIntake(), &ReplyIntake::replyText, &loop, [&, way] {
+        way->lamps = routingLamps(*way->form);
+        way->intake = replyIntakeOf(*way->form);
+        QObject::connect(way->intake, &ReplyIntake::replyText, &loop, [&, way] {
             if (active != way)
                 return;
             ++chunks;

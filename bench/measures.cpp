@@ -124,19 +124,17 @@ LampResult measureReplyToLamp(int iterations)
     bool done = false;
     Clock::time_point litAt;
     QEventLoop loop;
+    const LampGrid lamps = routingLamps(form);
+    ReplyIntake* intake = replyIntakeOf(form);
     auto check = [&] {
-        if (done)
+        if (done || !showsRouting(lamps, want))
             return;
-        for (int o = 1; o <= 4; ++o) {
-            if (!form.routingLamp(o, want[std::size_t(o - 1)])->isLit())
-                return;
-        }
         litAt = Clock::now();
         done = true;
         loop.quit();
     };
     // Right after each reply text is applied (the window's own slot was connected first)...
-    QObject::connect(&form.replyIntake(), &ReplyIntake::replyText, &loop, [&] {
+    QObject::connect(intake, &ReplyIntake::replyText, &loop, [&] {
         ++chunks;
         check();
     });
@@ -215,13 +213,13 @@ LampResult measureReplyToLamp(int iterations)
     r.settleTimerAlone = summarize(timerAlone);
 
     // Applying a status reply text by itself: what the window does once the settle wait ends.
-    QObject::disconnect(&form.replyIntake(), nullptr, &loop, nullptr);
+    QObject::disconnect(intake, nullptr, &loop, nullptr);
     std::vector<double> applying;
     for (int n = 0; n < iterations; ++n) {
         const QString text = QString::fromLatin1(reply::status(routingFor(n)));
         runEventLoopFor(2ms);
         const auto t0 = Clock::now();
-        emit form.replyIntake().replyText(text);
+        emit intake->replyText(text);
         applying.push_back(msBetween(t0, Clock::now()));
     }
     r.applyAlone = summarize(applying);
@@ -464,7 +462,8 @@ int runMemoryChild(int entries, Clock::time_point mainEntered)
 
     // Status replies through the window's own path (decode, four entries, lamps, select all),
     // each followed by the event loop as when it arrives from the line.
-    MessageLog& log = window.messageLog();
+    MessageLog& log = *messageLogOf(window);
+    ReplyIntake* intake = replyIntakeOf(window);
     const int replies = entries / 4;
     const int edge = std::max(1, std::min(1000, replies / 10));
     std::vector<double> firstReplies;
@@ -472,7 +471,7 @@ int runMemoryChild(int entries, Clock::time_point mainEntered)
     const auto t0 = Clock::now();
     for (int n = 0; n < replies; ++n) {
         const auto r0 = Clock::now();
-        emit window.replyIntake().replyText(QString::fromLatin1(reply::status(routingFor(n))));
+        emit intake->replyText(QString::fromLatin1(reply::status(routingFor(n))));
         QCoreApplication::processEvents();
         const double ms = msBetween(r0, Clock::now());
         if (n < edge)

@@ -1,7 +1,9 @@
 #include "rig.h"
 
 #include "window/form1.h"
+#include "protocol/replyintake.h"
 #include "window/lamp.h"
+#include "window/messagelog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +14,54 @@
 
 #include <thread>
 #include <unistd.h>
+
+namespace {
+
+template <typename T> T* control(const QWidget& form, const QString& name = {})
+{
+    T* found = form.findChild<T*>(name);
+    if (!found)
+        qFatal("no control %s", qPrintable(name));
+    return found;
+}
+
+} // namespace
+
+LampGrid routingLamps(const QWidget& form)
+{
+    LampGrid lamps{};
+    for (int output = 1; output <= 4; ++output) {
+        for (int input = 1; input <= 4; ++input)
+            lamps[std::size_t(output - 1)][std::size_t(input - 1)] = control<Lamp>(
+                form, QStringLiteral("Shape%1_%2").arg(16 + output).arg(input - 1));
+    }
+    return lamps;
+}
+
+bool showsRouting(const LampGrid& lamps, const std::array<int, 4>& inputOfOutput)
+{
+    for (std::size_t o = 0; o < 4; ++o) {
+        const int input = inputOfOutput[o];
+        if (input < 1 || input > 4 || !lamps[o][std::size_t(input - 1)]->isLit())
+            return false;
+    }
+    return true;
+}
+
+Lamp* connectedLamp(const QWidget& form)
+{
+    return control<Lamp>(form, QStringLiteral("Shape15"));
+}
+
+ReplyIntake* replyIntakeOf(const QWidget& form)
+{
+    return control<ReplyIntake>(form);
+}
+
+MessageLog* messageLogOf(const QWidget& form)
+{
+    return control<MessageLog>(form);
+}
 
 void runEventLoopFor(std::chrono::milliseconds duration)
 {
@@ -84,7 +134,7 @@ LiveWindow::LiveWindow() : previousDir_(QDir::currentPath())
     form_->show();
     if (!waitExposed(*form_))
         error_ = QStringLiteral("window not exposed");
-    else if (!form_->connectedLamp()->isLit())
+    else if (!connectedLamp(*form_)->isLit())
         error_ = QStringLiteral("COM1 did not open");
 }
 

@@ -12,6 +12,9 @@
 #include <memory>
 
 class Form1;
+class Lamp;
+class MessageLog;
+class ReplyIntake;
 class QWidget;
 
 using Clock = std::chrono::steady_clock;
@@ -41,6 +44,16 @@ Clock::time_point writePaced(int fd, const QByteArray& bytes);
 // VmRSS of a process in kB, from /proc; -1 when unreadable.
 long residentKb(qint64 pid);
 long residentKbSelf();
+
+// The window's controls by the names they were designed with, found once before a loop: the
+// bench drives the window from outside, as the tests do.
+using LampGrid = std::array<std::array<Lamp*, 4>, 4>; // [output - 1][input - 1]
+LampGrid routingLamps(const QWidget& form);
+// Whether every output's lamp of the input in `inputOfOutput` (1..4) is lit.
+bool showsRouting(const LampGrid& lamps, const std::array<int, 4>& inputOfOutput);
+Lamp* connectedLamp(const QWidget& form);
+ReplyIntake* replyIntakeOf(const QWidget& form);
+MessageLog* messageLogOf(const QWidget& form);
 
 // The panel's window as the program builds it (real serial control, load(), show()), in a
 // temporary working directory whose COM1 links to a pseudo-terminal this side holds.

@@ -371,13 +371,6 @@ void Form1::outN(int output, quint8 input)
         routingLamps_[std::size_t(output - 1)][std::size_t(i)]->setLit(i == input - 1);
 }
 
-Lamp* Form1::routingLamp(int output, int input) const
-{
-    if (output < 1 || output > kOutputCount || input < 1 || input > kInputCount)
-        return nullptr;
-    return routingLamps_[std::size_t(output - 1)][std::size_t(input - 1)];
-}
-
 void Form1::showLinkDisplay(LinkDisplay display)
 {
     command7_->setText(display == LinkDisplay::Connected ? QStringLiteral("Disconnect")

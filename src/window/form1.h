@@ -39,13 +39,6 @@ public:
     void out4(quint8 input) { outN(4, input); }
     void outN(int output, quint8 input);
 
-    // For the benchmark and the soak, which drive the window from outside; tests find these by
-    // the controls' names.
-    MessageLog& messageLog() const { return *log_; }
-    Lamp* routingLamp(int output, int input) const;
-    Lamp* connectedLamp() const { return shape15_; }
-    ReplyIntake& replyIntake() { return intake_; }
-
 private:
     void buildMatrixPanel();
     void buildMessageFrame();
