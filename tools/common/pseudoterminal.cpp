@@ -121,6 +121,24 @@ bool PseudoTerminal::write(const QByteArray& bytes, std::chrono::microseconds pe
     return true;
 }
 
+QByteArray PseudoTerminal::readAvailable(int* failure)
+{
+    QByteArray bytes;
+    for (;;) {
+        char buffer[4096];
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && failure)
+            *failure = errno;
+        return bytes;
+    }
+}
+
 QByteArray PseudoTerminal::read(std::chrono::milliseconds timeout, qsizetype atLeast)
 {
     QByteArray got;

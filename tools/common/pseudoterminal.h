@@ -42,6 +42,9 @@ public:
     // Writes all bytes; with a per-byte delay, one at a time like a slow line.
     bool write(const QByteArray& bytes,
                std::chrono::microseconds perByte = std::chrono::microseconds{0});
+    // Everything the other side has written and not yet been read, without waiting. A read
+    // that fails for another reason than "nothing more" sets `failure` to its errno.
+    QByteArray readAvailable(int* failure = nullptr);
     // Reads what arrives within the timeout; returns as soon as `atLeast` bytes are in hand.
     QByteArray read(std::chrono::milliseconds timeout, qsizetype atLeast = 1);
 

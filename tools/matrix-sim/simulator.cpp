@@ -158,23 +158,13 @@ void Simulator::enqueue(const QList<ReplyChunk>& chunks, Clock::time_point notBe
 
 void Simulator::readLine()
 {
-    QByteArray bytes;
-    for (;;) {
-        char buffer[4096];
-        const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            // Should not happen while the slave is held; rest instead of spinning on it.
-            log_(QStringLiteral("!! line read failed: %1").arg(qt_error_string(errno)));
-            readable_->setEnabled(false);
-            retryRead_.start();
-        }
-        break;
+    int failure = 0;
+    const QByteArray bytes = pty_.readAvailable(&failure);
+    if (failure != 0) {
+        // Should not happen while the slave is held; rest instead of spinning on it.
+        log_(QStringLiteral("!! line read failed: %1").arg(qt_error_string(failure)));
+        readable_->setEnabled(false);
+        retryRead_.start();
     }
     if (bytes.isEmpty())
         return;

@@ -76,18 +76,7 @@ void VirtualPort::write(const QByteArray& bytes)
 
 void VirtualPort::readClient()
 {
-    QByteArray bytes;
-    for (;;) {
-        char buffer[4096];
-        const ssize_t n = ::read(pty_.masterFd(), buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        break;
-    }
+    const QByteArray bytes = pty_.readAvailable();
     if (bytes.isEmpty())
         return;
     const QList<QByteArray> frames = parser_.feed(bytes);
