@@ -33,48 +33,6 @@ const QString kRoutesTopic = kBase + QStringLiteral("/routes");
 const QString kAvailabilityTopic = kBase + QStringLiteral("/availability");
 const QString kEchoTopic = QStringLiteral("matrix-bench/echo");
 
-// A child process whose standard error goes to a file, quoted when it fails.
-class Child {
-public:
-    explicit Child(QString logPath) : logPath_(std::move(logPath)) {}
-    ~Child() { stop(); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool start(const QString& program, const QStringList& args)
-    {
-        process_.setStandardErrorFile(logPath_);
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.start(program, args);
-        return process_.waitForStarted(5000);
-    }
-    // SIGTERM first: matrixd says goodbye to the broker, the broker closes cleanly.
-    void stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-    bool running() const { return process_.state() == QProcess::Running; }
-    QString log() const
-    {
-        QFile f(logPath_);
-        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
-    }
-    QString tail() const
-    {
-        const QStringList lines = log().trimmed().split(u'\n');
-        return lines.mid(std::max<qsizetype>(0, lines.size() - 3)).join(QStringLiteral(" / "));
-    }
-
-private:
-    QString logPath_;
-    QProcess process_;
-};
 
 int freeLoopbackPort()
 {
@@ -106,7 +64,7 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 }
 
 // The broker with a configuration of its own: loopback only, nothing kept on disk.
-QString startBroker(Child& broker, const QTemporaryDir& dir, int port, bool noDelay)
+QString startBroker(Tool& broker, const QTemporaryDir& dir, int port, bool noDelay)
 {
     QString config = QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
                                     "persistence false\nlog_dest stderr\nlog_type error\n"
@@ -202,7 +160,7 @@ MqttResult measureMqttSetAndState(const QString& matrixdPath, int rounds, bool b
         return r;
     }
     // Torn down in reverse: matrixd first, so it leaves the broker cleanly.
-    Child broker(dir.filePath(QStringLiteral("mosquitto.log")));
+    Tool broker(dir.filePath(QStringLiteral("mosquitto.log")));
     r.error = startBroker(broker, dir, port, brokerNoDelay);
     if (!r.error.isEmpty())
         return r;
@@ -217,7 +175,7 @@ MqttResult measureMqttSetAndState(const QString& matrixdPath, int rounds, bool b
         r.error = QStringLiteral("the bench's client did not connect to the broker");
         return r;
     }
-    Child daemon(dir.filePath(QStringLiteral("matrixd.log")));
+    Tool daemon(dir.filePath(QStringLiteral("matrixd.log")));
     if (!daemon.start(matrixdPath, {QStringLiteral("--port"), lineLink, QStringLiteral("--poll"),
                                     QStringLiteral("0"), QStringLiteral("--mqtt"),
                                     QStringLiteral("127.0.0.1:%1").arg(port)})) {

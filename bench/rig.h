@@ -4,7 +4,10 @@
 #include "common/pseudoterminal.h"
 #include "platform/qtserialcontrol.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <array>
@@ -54,6 +57,53 @@ bool showsRouting(const LampGrid& lamps, const std::array<int, 4>& inputOfOutput
 Lamp* connectedLamp(const QWidget& form);
 ReplyIntake* replyIntakeOf(const QWidget& form);
 MessageLog* messageLogOf(const QWidget& form);
+
+// One of this build's tools as a child. What it logs goes to a file, quoted when it fails.
+class Tool {
+public:
+    explicit Tool(QString logPath) : logPath_(std::move(logPath)) {}
+    ~Tool() { stop(); }
+    Tool(const Tool&) = delete;
+    Tool& operator=(const Tool&) = delete;
+
+    // keepStdout: the caller reads standard output; otherwise it goes to the log too.
+    bool start(const QString& program, const QStringList& args, bool keepStdout = false)
+    {
+        process_.setStandardErrorFile(logPath_);
+        if (!keepStdout)
+            process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.start(program, args);
+        return process_.waitForStarted(5000);
+    }
+    void stop()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    bool running() const { return process_.state() == QProcess::Running; }
+    qint64 pid() const { return process_.processId(); }
+    QProcess& process() { return process_; }
+    QString log() const
+    {
+        QFile f(logPath_);
+        return f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll()) : QString();
+    }
+    // The last lines it logged, for an error message.
+    QString tail() const
+    {
+        const QStringList lines = log().trimmed().split(u'\n');
+        return lines.mid(std::max<qsizetype>(0, lines.size() - 3)).join(QStringLiteral(" / "));
+    }
+
+private:
+    QString logPath_;
+    QProcess process_;
+};
 
 // The panel's window as the program builds it (real serial control, load(), show()), in a
 // temporary working directory whose COM1 links to a pseudo-terminal this side holds.
