@@ -132,7 +132,8 @@ void MqttBridge::warnIfPasswordReadable()
     struct stat info {};
     if (file.isEmpty() || ::stat(file.toLocal8Bit().constData(), &info) != 0)
         return;
-    if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0)
+    // Group access is how the service's own user may be let in; anyone at all is too many.
+    if ((info.st_mode & S_IROTH) != 0)
         log(QStringLiteral("%1 holds the broker password and others may read it "
                            "(chmod 600 it)")
                 .arg(file));
