@@ -1,8 +1,10 @@
 #include "daemonmeasures.h"
 
-#include "protocol/commandframe.h"
-#include "protocol/replies.h"
-#include "protocol/replyintake.h"
+#include "switcher/wire.h"
+
+#include "switcher/commandframe.h"
+#include "switcher/replies.h"
+#include "serial/replyintake.h"
 #include "rig.h"
 #include "window/form1.h"
 #include "window/lamp.h"
@@ -122,7 +124,7 @@ public:
         }
         line_.write(reply::status({1, 1, 1, 1}));
         // Past matrixd's settle wait: its line is idle again.
-        runEventLoopFor(kSettleWait + 70ms);
+        runEventLoopFor(wire::kSettleWait + 70ms);
         if (!daemon_.running() || !QFileInfo(shareLink(dir_)).isSymLink())
             error_ = QStringLiteral("matrixd made no share: %1").arg(daemon_.tail());
     }
@@ -305,7 +307,7 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
         switcher.join();
         // Long enough for the rest of a split reply to come in as a second text, and for
         // matrixd's own settle wait to end, so its line is idle for the next press.
-        runEventLoopFor(kSettleWait + 10ms);
+        runEventLoopFor(wire::kSettleWait + 10ms);
         active = nullptr;
         if (!counted)
             continue;
@@ -315,7 +317,7 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
             ++side.timeouts;
             continue;
         }
-        if (last - first >= kSettleWait) {
+        if (last - first >= wire::kSettleWait) {
             ++side.lineStalls;
             continue;
         }
@@ -389,7 +391,7 @@ ShareFrameResult measureShareFrameToLine(const QString& matrixdPath, int frames)
             samples.push_back({msBetween(t0, t1), wait1 - wait0, selfWait1 - selfWait0});
         // The switcher confirms, and matrixd's settle wait ends: the line is idle again.
         daemon.line().write(reply::route(output, input));
-        runEventLoopFor(kSettleWait + 15ms);
+        runEventLoopFor(wire::kSettleWait + 15ms);
     }
     drain();
     ::close(client);

@@ -370,9 +370,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     const Settings settings = quick ? quickSettings() : Settings{};
-    const QString panelPath = sibling(QStringLiteral("/../app/matrix-panel"));
-    const QString matrixdPath = sibling(QStringLiteral("/../tools/matrixd/matrixd"));
-    const QString simPath = sibling(QStringLiteral("/../tools/matrix-sim/matrix-sim"));
+    const QString panelPath = sibling(QStringLiteral("/../apps/panel/matrix-panel"));
+    const QString matrixdPath = sibling(QStringLiteral("/../apps/matrixd/matrixd"));
+    const QString simPath = sibling(QStringLiteral("/../apps/matrix-sim/matrix-sim"));
     const QString loadBefore = loadAverage();
 
     Table table;

@@ -1,10 +1,12 @@
 #include "measures.h"
 
-#include "protocol/commandframe.h"
-#include "protocol/replies.h"
-#include "protocol/replydecoder.h"
-#include "protocol/replyintake.h"
-#include "protocol/replytext.h"
+#include "switcher/wire.h"
+
+#include "switcher/commandframe.h"
+#include "switcher/replies.h"
+#include "switcher/replydecoder.h"
+#include "serial/replyintake.h"
+#include "switcher/replytext.h"
 #include "rig.h"
 #include "window/form1.h"
 #include "window/lamp.h"
@@ -180,11 +182,11 @@ LampResult measureReplyToLamp(int iterations)
         timeout.stop();
         line.join();
         // Long enough for the rest of a split reply to come in as a second text.
-        runEventLoopFor(kSettleWait + 10ms);
+        runEventLoopFor(wire::kSettleWait + 10ms);
         spans.push_back(msBetween(first, last));
         // A writer stalled past the settle wait split the reply on the line itself, which no
         // settle wait can mend; such runs say nothing about the panel.
-        if (last - first >= kSettleWait) {
+        if (last - first >= wire::kSettleWait) {
             ++r.lineStalls;
             continue;
         }
@@ -203,7 +205,7 @@ LampResult measureReplyToLamp(int iterations)
         QTimer settle;
         settle.setSingleShot(true);
         settle.setTimerType(Qt::PreciseTimer);
-        settle.setInterval(kSettleWait);
+        settle.setInterval(wire::kSettleWait);
         QObject::connect(&settle, &QTimer::timeout, &loop, &QEventLoop::quit);
         const auto t0 = Clock::now();
         settle.start();

@@ -1,9 +1,11 @@
 #include "mqttmeasures.h"
 
+#include "switcher/wire.h"
+
 #include "mqttclient.h"
-#include "protocol/commandframe.h"
-#include "protocol/replies.h"
-#include "protocol/replyintake.h"
+#include "switcher/commandframe.h"
+#include "switcher/replies.h"
+#include "serial/replyintake.h"
 #include "rig.h"
 
 #include <QDir>
@@ -222,7 +224,7 @@ MqttResult measureMqttSetAndState(const QString& matrixdPath, int rounds, bool b
     QTimer settle;
     settle.setSingleShot(true);
     settle.setTimerType(Qt::PreciseTimer);
-    settle.setInterval(kSettleWait);
+    settle.setInterval(wire::kSettleWait);
     QObject::connect(&settle, &QTimer::timeout, &loop, &QEventLoop::quit);
 
     // The first rounds wake code paths that are cold, on all three sides; not counted.

@@ -1,7 +1,9 @@
 #include "rig.h"
 
+#include "switcher/wire.h"
+
 #include "window/form1.h"
-#include "protocol/replyintake.h"
+#include "serial/replyintake.h"
 #include "window/lamp.h"
 #include "window/messagelog.h"
 
@@ -95,7 +97,7 @@ Clock::time_point writePaced(int fd, const QByteArray& bytes)
 {
     const auto start = Clock::now();
     for (qsizetype n = 0; n < bytes.size(); ++n) {
-        std::this_thread::sleep_until(start + n * PseudoTerminal::kByteTime9600);
+        std::this_thread::sleep_until(start + n * wire::kByteTime);
         while (::write(fd, bytes.constData() + n, 1) != 1)
             std::this_thread::sleep_for(std::chrono::microseconds{100});
     }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/messageboxes.h"
-#include "common/pseudoterminal.h"
-#include "platform/qtserialcontrol.h"
+#include "link/messageboxes.h"
+#include "posix/pseudoterminal.h"
+#include "serial/qtserialcontrol.h"
 
 #include <QFile>
 #include <QProcess>

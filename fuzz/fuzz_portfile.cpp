@@ -1,5 +1,5 @@
 // Whatever "COMPORT" holds, the restored choice is a list entry and the rewrite is our format.
-#include "link/portchoice.h"
+#include "serial/portfile.h"
 
 #include <cstdio>
 #include <cstdlib>

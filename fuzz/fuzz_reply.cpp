@@ -1,6 +1,6 @@
 // Raw chunk from the line to the effects the window applies, with the decoder's invariants.
-#include "protocol/replydecoder.h"
-#include "protocol/replytext.h"
+#include "switcher/replydecoder.h"
+#include "switcher/replytext.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -1,7 +1,10 @@
 # Install layout and the Debian package. The programs install themselves to bin/ where they are
 # defined; this adds what a desktop needs to list the panel, and the package around it all.
 
+# The package keeps the name users install it by; its documents go under that name too.
+set(MATRIX_PACKAGE_NAME matrix-panel)
 include(GNUInstallDirs)
+set(CMAKE_INSTALL_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/${MATRIX_PACKAGE_NAME})
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/matrix-panel.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -17,7 +20,7 @@ set(MATRIX_PACKAGE_MAINTAINER "Matrix panel maintainers <matrix-panel@example.or
     CACHE STRING "Maintainer field of the Debian package")
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME matrix-panel)
+set(CPACK_PACKAGE_NAME ${MATRIX_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "matrix-panel")
 set(CPACK_PACKAGE_CONTACT ${MATRIX_PACKAGE_MAINTAINER})

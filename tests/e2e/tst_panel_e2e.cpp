@@ -1,7 +1,8 @@
 // The panel's real window over its real serial control, against the switcher simulator (or a
 // pseudo-terminal the test plays itself) on a real pseudo-terminal line.
 
-#include "common/pseudoterminal.h"
+#include "switcher/wire.h"
+#include "posix/pseudoterminal.h"
 #include "link/portchoice.h"
 #include "support/panelwindow.h"
 #include "support/scratchdirectory.h"
@@ -208,7 +209,7 @@ private slots:
         QString log;
         for (const int mode : {6, 0, 10, 3, 1, 9, 4, 7, 2, 8, 5}) {
             const qsizetype before = panel.texts.count();
-            QVERIFY(line.write(edidReply(mode), PseudoTerminal::kByteTime9600));
+            QVERIFY(line.write(edidReply(mode), wire::kByteTime));
             QVERIFY(panel.waitForTexts(before + 1));
             log += edidEntry(mode);
             QCOMPARE(panel.log(), log);

@@ -1,7 +1,7 @@
 // Thousands of connect/disconnect cycles, status replies and routes against the simulator:
 // open files and resident memory must not grow. Run by ./scripts/soak, under LeakSanitizer too.
-#include "platform/fakes/fakemessageboxes.h"
-#include "platform/qtserialcontrol.h"
+#include "support/fakes/fakemessageboxes.h"
+#include "serial/qtserialcontrol.h"
 #include "support/simprocess.h"
 #include "support/formcontrols.h"
 #include "support/scratchdirectory.h"

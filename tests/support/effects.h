@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/replydecoder.h"
+#include "switcher/replydecoder.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/replyintake.h"
+#include "serial/replyintake.h"
 #include "window/lamp.h"
 #include "window/messagelog.h"
 

@@ -3,8 +3,9 @@
 // The panel's end of a real line without its window: the panel's serial control and reply intake
 // on a COM number or a device path, with the texts they delivered and when bytes arrived.
 
-#include "platform/qtserialcontrol.h"
-#include "protocol/replyintake.h"
+#include "switcher/wire.h"
+#include "serial/qtserialcontrol.h"
+#include "serial/replyintake.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -52,7 +53,7 @@ public:
 private:
     PanelEnd()
     {
-        serial.setSettings(QStringLiteral("9600,N,8,1"));
+        serial.setSettings(wire::kLineSettings);
         QObject::connect(&serial, &SerialControl::received, &serial,
                          [this] { notifiedAtUs << clock.nsecsElapsed() / 1000; });
         QObject::connect(&intake, &ReplyIntake::replyText, &intake,

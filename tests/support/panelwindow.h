@@ -3,8 +3,8 @@
 // One panel as the program runs it: the real window over the real serial control, in the test's
 // working directory. Boxes are recorded instead of shown.
 
-#include "platform/fakes/fakemessageboxes.h"
-#include "platform/qtserialcontrol.h"
+#include "support/fakes/fakemessageboxes.h"
+#include "serial/qtserialcontrol.h"
 #include "support/formcontrols.h"
 #include "window/form1.h"
 

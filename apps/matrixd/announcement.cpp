@@ -1,0 +1,27 @@
+#include "announcement.h"
+
+#include "switcher/replies.h"
+
+QByteArray nextAnnouncement(const SwitcherFacts& known, const SwitcherFacts& now)
+{
+    QList<int> changed;
+    for (int output = 1; output <= kOutputCount; ++output) {
+        if (now.input(output) && now.input(output) != known.input(output))
+            changed.append(output);
+    }
+    if (changed.size() == 1)
+        return reply::route(changed.first(), *now.input(changed.first()));
+    if (changed.size() > 1) {
+        QByteArray text = reply::kLineBreak.toLatin1();
+        for (int output = 1; output <= kOutputCount; ++output) {
+            const auto input = now.input(output);
+            // Not a digit: the client skips an output nobody knows yet.
+            text += reply::kRouteMark + QByteArray::number(output) +
+                    (input ? QByteArray::number(*input - 1) : QByteArray("?"));
+        }
+        return text;
+    }
+    if (now.edidMode && now.edidMode != known.edidMode)
+        return reply::edid(*now.edidMode);
+    return {};
+}

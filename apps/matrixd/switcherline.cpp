@@ -1,0 +1,238 @@
+#include "switcherline.h"
+
+#include "switcher/wire.h"
+
+#include "switcher/confirmation.h"
+#include "serial/serialcontrol.h"
+#include "switcher/replydecoder.h"
+#include "switcher/replytext.h"
+#include "switcher/switchermodel.h"
+#include "switcher/traffictext.h"
+
+#include <algorithm>
+
+SwitcherLine::SwitcherLine(SerialControl& serial, Aim aim, Diagnose diagnose, Timing timing,
+                           QObject* parent)
+    : QObject(parent), serial_(serial), aim_(std::move(aim)), diagnose_(std::move(diagnose)),
+      timing_(timing)
+{
+    settle_.setSingleShot(true);
+    settle_.setTimerType(Qt::PreciseTimer);
+    settle_.setInterval(timing_.settle);
+    connect(&settle_, &QTimer::timeout, this, &SwitcherLine::takeChunk);
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        finishCurrent(false,
+                      QStringLiteral("no reply within %1 ms").arg(timing_.timeout.count()));
+    });
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &SwitcherLine::tryOpen);
+    if (timing_.poll.count() > 0) {
+        pollTimer_.setInterval(timing_.poll);
+        connect(&pollTimer_, &QTimer::timeout, this, &SwitcherLine::poll);
+    }
+    connect(&serial_, &SerialControl::received, this, &SwitcherLine::onReceived);
+    connect(&serial_, &SerialControl::deviceLost, this,
+            [this] { lose(QStringLiteral("the device went away")); });
+}
+
+void SwitcherLine::start()
+{
+    stopped_ = false;
+    retryDelay_ = timing_.firstRetry;
+    tryOpen();
+}
+
+void SwitcherLine::stop()
+{
+    stopped_ = true;
+    retry_.stop();
+    pollTimer_.stop();
+    lose({});
+}
+
+bool SwitcherLine::isOpen() const
+{
+    return serial_.isOpen();
+}
+
+int SwitcherLine::pendingFrom(Origin origin) const
+{
+    return int(std::count_if(queue_.begin(), queue_.end(),
+                             [origin](const Command& c) { return c.origin == origin; }));
+}
+
+void SwitcherLine::tryOpen()
+{
+    if (stopped_ || serial_.isOpen())
+        return;
+    aim_(serial_);
+    serial_.setSettings(wire::kLineSettings);
+    serial_.setInputLength(0);
+    serial_.setReceiveThreshold(1);
+    if (!serial_.open()) {
+        // One line per kind of trouble, not one per attempt.
+        const QString problem = diagnose_();
+        if (problem != lastOpenProblem_)
+            emit logLine(QStringLiteral("cannot open the line: %1; retrying").arg(problem));
+        lastOpenProblem_ = problem;
+        if (tracing_)
+            emit traffic(QStringLiteral("-- cannot open, next try in %1 ms").arg(retryDelay_.count()));
+        retry_.start(retryDelay_);
+        retryDelay_ = std::min(retryDelay_ * 2, timing_.lastRetry);
+        return;
+    }
+    lastOpenProblem_.clear();
+    retryDelay_ = timing_.firstRetry;
+    missedPolls_ = 0;
+    emit opened();
+    if (timing_.poll.count() > 0)
+        pollTimer_.start();
+    // What the switcher holds now, before anyone asks.
+    submit(statusQueryFrame(), kPollOrigin, {});
+}
+
+void SwitcherLine::lose(const QString& why)
+{
+    serial_.close();
+    settle_.stop();
+    deadline_.stop();
+    chunk_.clear();
+    pollTimer_.stop();
+    pollDue_ = false;
+    // Nothing waits for a line that is gone: every command is told now.
+    const QString problem = why.isEmpty() ? QStringLiteral("the service is stopping")
+                                          : QStringLiteral("line lost: %1").arg(why);
+    auto pending = std::exchange(queue_, {});
+    busy_ = false;
+    for (Command& command : pending) {
+        if (command.done)
+            command.done({false, problem});
+        emit commandFinished(command.origin, false);
+    }
+    setAnswering(false);
+    if (!why.isEmpty())
+        emit closed(why);
+    if (!stopped_ && !why.isEmpty()) {
+        retryDelay_ = timing_.firstRetry;
+        retry_.start(retryDelay_);
+    }
+}
+
+void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherCommands::Done done)
+{
+    if (!serial_.isOpen()) {
+        if (done)
+            done({false, QStringLiteral("the line is not open")});
+        emit commandFinished(origin, false);
+        return;
+    }
+    if (queue_.size() >= kMostQueued) {
+        if (done)
+            done({false, QStringLiteral("too many commands waiting")});
+        emit commandFinished(origin, false);
+        return;
+    }
+    queue_.push_back({frame, origin, std::move(done)});
+    sendNext();
+}
+
+void SwitcherLine::sendNext()
+{
+    // The next command waits until the last reply has been read whole.
+    if (busy_ || settle_.isActive())
+        return;
+    if (queue_.empty()) {
+        becameIdle();
+        return;
+    }
+    const Command& head = queue_.front();
+    busy_ = true;
+    if (tracing_)
+        emit traffic(frameLine(head.frame, describeFrame(head.frame)));
+    if (!serial_.write(head.frame)) {
+        finishCurrent(false, QStringLiteral("cannot write to the line"));
+        return;
+    }
+    deadline_.start(timing_.timeout);
+}
+
+void SwitcherLine::onReceived()
+{
+    const QByteArray bytes = serial_.readAll();
+    if (bytes.isEmpty())
+        return;
+    emit bytesArrived(busy_ ? queue_.front().origin : kNobody, bytes);
+    chunk_ += bytes;
+    if (!settle_.isActive())
+        settle_.start();
+}
+
+void SwitcherLine::takeChunk()
+{
+    const QByteArray bytes = std::exchange(chunk_, {});
+    const QString text = bytes2BSTR(bytes);
+    if (tracing_)
+        emit traffic(replyLine({ReplyChunk{bytes, {}}}));
+    missedPolls_ = 0;
+    setAnswering(true);
+    const Origin origin = busy_ ? queue_.front().origin : kNobody;
+    emit replyText(origin, text);
+    if (busy_ && replyConfirms(queue_.front().frame, decodeReply(text)))
+        finishCurrent(true, {});
+    sendNext();
+}
+
+void SwitcherLine::finishCurrent(bool confirmed, const QString& problem)
+{
+    if (!busy_ || queue_.empty())
+        return;
+    deadline_.stop();
+    Command command = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = false;
+    if (!confirmed && command.origin == kPollOrigin && ++missedPolls_ >= timing_.missedPollsOffline)
+        setAnswering(false);
+    // A silent switcher shows in "not answering", not in a line every poll.
+    if (!confirmed && command.origin != kPollOrigin)
+        emit logLine(QStringLiteral("%1 not confirmed: %2").arg(describeCommand(command.frame), problem));
+    if (command.done)
+        command.done({confirmed, problem});
+    emit commandFinished(command.origin, confirmed);
+    sendNext();
+}
+
+void SwitcherLine::poll()
+{
+    if (!serial_.isOpen())
+        return;
+    // Only an idle line is polled. A busy one polls when it is done, and the timer rests
+    // meanwhile rather than waking for nothing.
+    if (busy_ || !queue_.empty() || settle_.isActive()) {
+        pollDue_ = true;
+        pollTimer_.stop();
+        return;
+    }
+    submit(statusQueryFrame(), kPollOrigin, {});
+}
+
+void SwitcherLine::becameIdle()
+{
+    if (timing_.poll.count() <= 0 || !serial_.isOpen())
+        return;
+    if (!pollTimer_.isActive())
+        pollTimer_.start();
+    if (std::exchange(pollDue_, false))
+        poll();
+}
+
+void SwitcherLine::setAnswering(bool answering)
+{
+    if (answering_ == answering)
+        return;
+    answering_ = answering;
+    emit logLine(answering ? QStringLiteral("switcher answering")
+                           : QStringLiteral("switcher not answering"));
+    emit answeringChanged(answering);
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "switcher/commandframe.h"
+#include "switchercommands.h"
+#include "switcher/wire.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+
+class SerialControl;
+
+// Who a command on the line came from: a virtual port's index (0 and up) or the service itself.
+using Origin = int;
+inline constexpr Origin kNobody = -1;   // bytes nobody asked for
+inline constexpr Origin kPollOrigin = -2;
+inline constexpr Origin kServiceOrigin = -3; // presets, MQTT
+
+// The real serial line to the switcher: opens it and keeps it open, sends one command at a time
+// and waits for the reply that confirms it, polls while idle, and tells whether the switcher
+// answers. Never exits or gives up because of the line.
+class SwitcherLine : public QObject {
+    Q_OBJECT
+public:
+    using Clock = std::chrono::steady_clock;
+    // A client that writes frames faster than the switcher answers cannot grow the queue
+    // without end; what does not fit is refused like a command on a closed line.
+    static constexpr std::size_t kMostQueued = 64;
+    struct Timing {
+        std::chrono::milliseconds timeout = wire::kDefaultCommandTimeout;
+        std::chrono::milliseconds poll = wire::kDefaultPoll; // 0: never
+        std::chrono::milliseconds settle = wire::kSettleWait;
+        std::chrono::milliseconds firstRetry{1000};
+        std::chrono::milliseconds lastRetry{10000};
+        int missedPollsOffline = 3;
+    };
+    // Points the serial control at the device before each open (a link may now name another).
+    using Aim = std::function<void(SerialControl&)>;
+    // Why an open failed, in words, for the one log line a failure gets.
+    using Diagnose = std::function<QString()>;
+
+    SwitcherLine(SerialControl& serial, Aim aim, Diagnose diagnose, Timing timing,
+                 QObject* parent = nullptr);
+
+    void start();
+    void stop();
+    bool isOpen() const;
+    bool isAnswering() const { return answering_; }
+    // Whether traffic() is emitted; its lines cost text for every frame and reply.
+    void setTracing(bool tracing) { tracing_ = tracing; }
+
+    // Queues a frame; `done` runs once it is confirmed, times out, or cannot be sent.
+    void submit(const CommandFrame& frame, Origin origin, SwitcherCommands::Done done);
+    // Commands of `origin` queued or on the line.
+    int pendingFrom(Origin origin) const;
+
+signals:
+    void opened();
+    void closed(const QString& why);
+    void answeringChanged(bool answering);
+    // Bytes as they come off the line, with the origin of the command then on the line.
+    void bytesArrived(Origin origin, const QByteArray& bytes);
+    // One reply text per settle window, with the origin of the command then on the line.
+    void replyText(Origin origin, const QString& text);
+    // A command of `origin` is finished (confirmed or not); its origin may hear of others now.
+    void commandFinished(Origin origin, bool confirmed);
+    // A line for the log, and one for the traffic trace.
+    void logLine(const QString& line);
+    void traffic(const QString& line);
+
+private:
+    struct Command {
+        CommandFrame frame;
+        Origin origin;
+        SwitcherCommands::Done done;
+    };
+
+    void tryOpen();
+    void lose(const QString& why);
+    void onReceived();
+    void takeChunk();
+    void sendNext();
+    void finishCurrent(bool confirmed, const QString& problem);
+    void poll();
+    // Nothing queued, on the line or being read: a poll that fell due meanwhile goes now.
+    void becameIdle();
+    void setAnswering(bool answering);
+
+    SerialControl& serial_;
+    Aim aim_;
+    Diagnose diagnose_;
+    Timing timing_;
+    std::deque<Command> queue_;
+    bool busy_ = false; // the queue's head is on the line
+    bool stopped_ = true;
+    bool answering_ = false;
+    bool tracing_ = false;
+    bool pollDue_ = false;
+    int missedPolls_ = 0;
+    std::chrono::milliseconds retryDelay_{0};
+    QString lastOpenProblem_;
+    QByteArray chunk_;
+    QTimer settle_;
+    QTimer deadline_;
+    QTimer retry_;
+    QTimer pollTimer_;
+};

@@ -1,0 +1,530 @@
+#include "switcherconfig.h"
+
+#include "serial/portnames.h"
+#include "switcher/edidcaptions.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace {
+
+const QString kSwitcherSection = QStringLiteral("switcher");
+const QString kInputsSection = QStringLiteral("inputs");
+const QString kOutputsSection = QStringLiteral("outputs");
+const QString kMqttSection = QStringLiteral("mqtt");
+const QString kPresetPrefix = QStringLiteral("preset ");
+
+constexpr int kMaxPollSeconds = 86'400;
+constexpr int kMaxTimeoutMs = 60'000;
+constexpr int kMaxNameLength = 64;
+
+std::optional<int> outputFromLetterOrDigit(const QString& text)
+{
+    const QString upper = text.toUpper();
+    if (upper.size() == 1 && upper[0] >= u'A' && upper[0] <= u'D')
+        return upper[0].unicode() - u'A' + 1;
+    return wholeNumberIn(text, 1, kOutputCount);
+}
+
+// A name is what a user types and what MQTT payloads carry: printable, not a bare number or
+// output letter (those already mean something), and short.
+QString nameProblem(const QString& name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("a name must not be empty");
+    if (name.size() > kMaxNameLength)
+        return QStringLiteral("a name is at most %1 characters").arg(kMaxNameLength);
+    for (const QChar c : name) {
+        if (!c.isPrint())
+            return QStringLiteral("a name must be printable");
+    }
+    if (wholeNumberIn(name, 0, 99) || outputFromLetterOrDigit(name))
+        return QStringLiteral("\"%1\" is a number or an output letter, not a name").arg(name);
+    return {};
+}
+
+class Reader {
+public:
+    explicit Reader(QString fileName) : fileName_(std::move(fileName)) {}
+
+    std::variant<SwitcherConfig, ConfigError> read(const QByteArray& text)
+    {
+        if (!fileName_.isEmpty()) {
+            config_.file = fileName_;
+            // matrixd@NAME reads NAME.conf: NAME is the switcher's id unless the file says else.
+            const QString base = QFileInfo(fileName_).completeBaseName().toLower();
+            static const QRegularExpression idChars(QStringLiteral("[^a-z0-9_-]"));
+            QString id = base;
+            id.replace(idChars, QStringLiteral("_"));
+            if (!id.isEmpty())
+                config_.id = id;
+        }
+        const QList<QByteArray> lines = text.split('\n');
+        for (qsizetype i = 0; i < lines.size() && error_.isEmpty(); ++i) {
+            line_ = int(i) + 1;
+            readLine(QString::fromUtf8(lines.at(i)).trimmed());
+        }
+        if (error_.isEmpty())
+            resolveNames();
+        if (config_.mqtt && !mqttPortGiven_ && !config_.mqtt->caFile.isEmpty())
+            config_.mqtt->port = kDefaultMqttTlsPort;
+        if (!error_.isEmpty())
+            return ConfigError{error_};
+        return config_;
+    }
+
+private:
+    void fail(const QString& what)
+    {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("%1:%2: %3").arg(fileName_).arg(line_).arg(what);
+    }
+
+    void readLine(const QString& line)
+    {
+        if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
+            return;
+        if (line.startsWith(u'[')) {
+            if (!line.endsWith(u']'))
+                return fail(QStringLiteral("a section header ends with ]"));
+            return openSection(line.mid(1, line.size() - 2).trimmed());
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0)
+            return fail(QStringLiteral("expected KEY = VALUE, found \"%1\"").arg(line));
+        if (section_.isEmpty())
+            return fail(QStringLiteral("a key before any section"));
+        const QString key = line.left(equals).trimmed();
+        QString value = line.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"'))
+            value = value.mid(1, value.size() - 2);
+        // `share` may be given once per virtual port; every other key once.
+        if (key != u"share" && !keysSeen_.insert(key.toLower()).second)
+            return fail(QStringLiteral("%1 is given twice in [%2]").arg(key, section_));
+        if (section_ == kSwitcherSection)
+            readSwitcherKey(key, value);
+        else if (section_ == kInputsSection)
+            readInputName(key, value);
+        else if (section_ == kOutputsSection)
+            readOutputName(key, value);
+        else if (section_ == kMqttSection)
+            readMqttKey(key, value);
+        else
+            readPresetKey(key, value);
+    }
+
+    void openSection(const QString& name)
+    {
+        keysSeen_.clear();
+        const QString lower = name.toLower();
+        if (!sectionsSeen_.insert(lower).second)
+            return fail(QStringLiteral("section [%1] is given twice").arg(name));
+        if (lower == kSwitcherSection || lower == kInputsSection || lower == kOutputsSection) {
+            section_ = lower;
+            return;
+        }
+        if (lower == kMqttSection) {
+            section_ = lower;
+            config_.mqtt = MqttSettings{};
+            mqttPortGiven_ = false;
+            return;
+        }
+        if (lower.startsWith(kPresetPrefix)) {
+            const QString presetName = name.mid(kPresetPrefix.size()).trimmed();
+            if (const QString problem = nameProblem(presetName); !problem.isEmpty())
+                return fail(problem);
+            section_ = kPresetPrefix;
+            config_.presets.append(Preset{presetName, {}});
+            presetLines_.append(line_);
+            return;
+        }
+        fail(QStringLiteral("unknown section [%1]; known: [switcher], [inputs], [outputs], "
+                            "[preset NAME], [mqtt]")
+                 .arg(name));
+    }
+
+    void readSwitcherKey(const QString& key, const QString& value)
+    {
+        if (key == u"port") {
+            if (!parsePortName(value))
+                return fail(QStringLiteral("port is COM1 to COM10 or a device path, not \"%1\"")
+                                .arg(value));
+            config_.port = value;
+        } else if (key == u"poll") {
+            const auto poll = parsePollSeconds(value);
+            if (!poll)
+                return fail(QStringLiteral("poll is 0 to %1 seconds, not \"%2\"")
+                                .arg(kMaxPollSeconds)
+                                .arg(value));
+            config_.poll = *poll;
+        } else if (key == u"timeout") {
+            const auto ms = wholeNumberIn(value, 1, kMaxTimeoutMs);
+            if (!ms)
+                return fail(QStringLiteral("timeout is 1 to %1 ms, not \"%2\"")
+                                .arg(kMaxTimeoutMs)
+                                .arg(value));
+            config_.timeout = std::chrono::milliseconds{*ms};
+        } else if (key == u"share") {
+            if (value.isEmpty())
+                return fail(QStringLiteral("share is a path"));
+            if (config_.shares.contains(value))
+                return fail(QStringLiteral("share %1 is given twice").arg(value));
+            config_.shares.append(value);
+            config_.shareLines.append(line_);
+        } else if (key == u"share_group") {
+            config_.shareGroup = value;
+        } else if (key == u"id") {
+            static const QRegularExpression idPattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+            if (!idPattern.match(value).hasMatch())
+                return fail(QStringLiteral("id is 1 to 64 letters, digits, _ or -"));
+            config_.id = value;
+        } else if (key == u"name") {
+            if (value.isEmpty())
+                return fail(QStringLiteral("name must not be empty"));
+            config_.name = value;
+        } else {
+            fail(QStringLiteral("unknown key %1 in [switcher]").arg(key));
+        }
+    }
+
+    void readInputName(const QString& key, const QString& value)
+    {
+        const auto input = wholeNumberIn(key, 1, kInputCount);
+        if (!input)
+            return fail(QStringLiteral("inputs are named 1 to 4, not \"%1\"").arg(key));
+        if (const QString problem = nameProblem(value); !problem.isEmpty())
+            return fail(problem);
+        // "Input 2" for input 1 would make "Input 2" name two inputs.
+        for (int other = 1; other <= kInputCount; ++other) {
+            if (other != *input &&
+                value.compare(QStringLiteral("Input %1").arg(other), Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("\"%1\" already names input %2").arg(value).arg(other));
+        }
+        config_.inputNames[std::size_t(*input - 1)] = value;
+        nameLines_[value.toLower()].push_back(line_);
+    }
+
+    void readOutputName(const QString& key, const QString& value)
+    {
+        const auto output = outputFromLetterOrDigit(key);
+        if (!output)
+            return fail(QStringLiteral("outputs are named A to D, not \"%1\"").arg(key));
+        if (const QString problem = nameProblem(value); !problem.isEmpty())
+            return fail(problem);
+        for (int other = 1; other <= kOutputCount; ++other) {
+            const QString label = QStringLiteral("Output %1").arg(outputLetter(other));
+            if (other != *output && value.compare(label, Qt::CaseInsensitive) == 0)
+                return fail(QStringLiteral("\"%1\" already names output %2")
+                                .arg(value, outputLetter(other)));
+        }
+        config_.outputNames[std::size_t(*output - 1)] = value;
+        nameLines_[value.toLower()].push_back(line_);
+    }
+
+    // Preset keys are outputs (letter, digit or name) and values inputs (digit or name); names
+    // may be defined after the preset, so they are looked up once the file is read.
+    void readPresetKey(const QString& key, const QString& value)
+    {
+        pendingPresetKeys_.push_back({line_, int(config_.presets.size() - 1), key, value});
+    }
+
+    void readMqttKey(const QString& key, const QString& value)
+    {
+        MqttSettings& mqtt = *config_.mqtt;
+        if (key == u"host") {
+            mqtt.host = value;
+        } else if (key == u"port") {
+            const auto port = wholeNumberIn(value, 1, 65535);
+            if (!port)
+                return fail(QStringLiteral("port is 1 to 65535, not \"%1\"").arg(value));
+            mqtt.port = *port;
+            mqttPortGiven_ = true;
+        } else if (key == u"username") {
+            mqtt.username = value;
+        } else if (key == u"password") {
+            mqtt.password = value;
+        } else if (key == u"password_file") {
+            mqtt.passwordFile = value;
+        } else if (key == u"cafile") {
+            mqtt.caFile = value;
+        } else if (key == u"certfile") {
+            mqtt.certFile = value;
+        } else if (key == u"keyfile") {
+            mqtt.keyFile = value;
+        } else if (key == u"client_id") {
+            mqtt.clientId = value;
+        } else if (key == u"topic") {
+            if (value.isEmpty() || value.contains(u'+') || value.contains(u'#') ||
+                value.endsWith(u'/'))
+                return fail(QStringLiteral("topic is a topic name without + # or a final /"));
+            mqtt.topic = value;
+        } else if (key == u"discovery") {
+            mqtt.discoveryPrefix = value;
+        } else {
+            fail(QStringLiteral("unknown key %1 in [mqtt]").arg(key));
+        }
+        if (key == u"password" && !mqtt.passwordFile.isEmpty())
+            fail(QStringLiteral("give password or password_file, not both"));
+        if (key == u"password_file" && !mqtt.password.isEmpty())
+            fail(QStringLiteral("give password or password_file, not both"));
+    }
+
+    void resolveNames()
+    {
+        for (const auto& [name, lines] : nameLines_) {
+            if (lines.size() > 1) {
+                line_ = lines.at(1);
+                return fail(QStringLiteral("the name \"%1\" is given twice (line %2)")
+                                .arg(name)
+                                .arg(lines.at(0)));
+            }
+        }
+        for (const auto& pending : pendingPresetKeys_) {
+            line_ = pending.line;
+            Preset& preset = config_.presets[pending.preset];
+            const auto output = config_.outputNamed(pending.key);
+            if (!output)
+                return fail(QStringLiteral("\"%1\" names no output").arg(pending.key));
+            if (preset.inputOfOutput[std::size_t(*output - 1)])
+                return fail(QStringLiteral("output %1 is given twice in preset \"%2\"")
+                                .arg(outputLetter(*output), preset.name));
+            const auto input = config_.inputNamed(pending.value);
+            if (!input)
+                return fail(QStringLiteral("\"%1\" names no input").arg(pending.value));
+            preset.inputOfOutput[std::size_t(*output - 1)] = *input;
+        }
+        for (qsizetype i = 0; i < config_.presets.size(); ++i) {
+            const Preset& preset = config_.presets.at(i);
+            const bool empty = std::none_of(preset.inputOfOutput.begin(),
+                                            preset.inputOfOutput.end(),
+                                            [](const auto& input) { return input.has_value(); });
+            if (empty) {
+                line_ = presetLines_.at(i);
+                return fail(QStringLiteral("preset \"%1\" routes no output").arg(preset.name));
+            }
+        }
+    }
+
+    struct PendingPresetKey {
+        int line;
+        int preset;
+        QString key;
+        QString value;
+    };
+
+    QString fileName_;
+    SwitcherConfig config_;
+    QString error_;
+    QString section_;
+    int line_ = 0;
+    bool mqttPortGiven_ = false;
+    std::set<QString> sectionsSeen_;
+    std::set<QString> keysSeen_;
+    std::map<QString, QList<int>> nameLines_;
+    QList<PendingPresetKey> pendingPresetKeys_;
+    QList<int> presetLines_;
+};
+
+} // namespace
+
+std::optional<int> wholeNumberIn(const QString& text, int low, int high)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch())
+        return std::nullopt;
+    const int value = text.toInt();
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+QString PortName::label() const
+{
+    return devicePath.isEmpty() ? portLabel(number) : devicePath;
+}
+
+std::optional<PortName> parsePortName(const QString& text)
+{
+    if (text.contains(u'/'))
+        return PortName{0, text};
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto number = wholeNumberIn(match.captured(1), kFirstPortNumber, kLastPortNumber);
+    if (!number)
+        return std::nullopt;
+    return PortName{*number, {}};
+}
+
+std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text)
+{
+    static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:\\.([0-9]{1,3}))?$"));
+    const auto match = seconds.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int whole = match.captured(1).toInt();
+    const int fraction = match.captured(2).leftJustified(3, u'0').toInt();
+    if (whole > kMaxPollSeconds || (whole == kMaxPollSeconds && fraction > 0))
+        return std::nullopt;
+    return std::chrono::milliseconds{whole * 1000LL + fraction};
+}
+
+QString pollSecondsText(std::chrono::milliseconds poll)
+{
+    return QString::number(double(poll.count()) / 1000, 'g', 9);
+}
+
+QString outputLetter(int output)
+{
+    return QString(QChar(u'A' + output - 1));
+}
+
+QString SwitcherConfig::inputLabel(int input) const
+{
+    const QString& name = inputNames.at(std::size_t(input - 1));
+    return name.isEmpty() ? QStringLiteral("Input %1").arg(input) : name;
+}
+
+QString SwitcherConfig::outputLabel(int output) const
+{
+    const QString& name = outputNames.at(std::size_t(output - 1));
+    return name.isEmpty() ? QStringLiteral("Output %1").arg(outputLetter(output)) : name;
+}
+
+std::optional<int> SwitcherConfig::inputNamed(const QString& text) const
+{
+    const QString wanted = text.trimmed();
+    if (const auto number = wholeNumberIn(wanted, 1, kInputCount))
+        return number;
+    for (int input = 1; input <= kInputCount; ++input) {
+        if (wanted.compare(inputLabel(input), Qt::CaseInsensitive) == 0)
+            return input;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> SwitcherConfig::outputNamed(const QString& text) const
+{
+    const QString wanted = text.trimmed();
+    if (const auto output = outputFromLetterOrDigit(wanted))
+        return output;
+    for (int output = 1; output <= kOutputCount; ++output) {
+        if (wanted.compare(outputLabel(output), Qt::CaseInsensitive) == 0)
+            return output;
+    }
+    return std::nullopt;
+}
+
+const Preset* SwitcherConfig::presetNamed(const QString& text) const
+{
+    for (const Preset& preset : presets) {
+        if (preset.name.compare(text.trimmed(), Qt::CaseInsensitive) == 0)
+            return &preset;
+    }
+    return nullptr;
+}
+
+std::variant<SwitcherConfig, ConfigError> parseSwitcherConfig(const QByteArray& text,
+                                                              const QString& fileName)
+{
+    return Reader(fileName).read(text);
+}
+
+std::variant<SwitcherConfig, ConfigError> loadSwitcherConfig(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return ConfigError{QStringLiteral("%1: %2").arg(fileName, file.errorString())};
+    constexpr qint64 kMaxConfigBytes = 1 << 20;
+    return parseSwitcherConfig(file.read(kMaxConfigBytes), fileName);
+}
+
+std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config)
+{
+    const QString where = config.file.isEmpty() ? QString() : config.file + QStringLiteral(": ");
+    if (config.port.isEmpty())
+        return ConfigError{where + QStringLiteral("no port: give [switcher] port or --port")};
+    if (!config.mqtt)
+        return std::nullopt;
+    MqttSettings& mqtt = *config.mqtt;
+    if (mqtt.host.isEmpty())
+        return ConfigError{where + QStringLiteral("[mqtt] needs a host")};
+    if (mqtt.certFile.isEmpty() != mqtt.keyFile.isEmpty())
+        return ConfigError{where + QStringLiteral("[mqtt] certfile and keyfile go together")};
+    if (!mqtt.certFile.isEmpty() && mqtt.caFile.isEmpty())
+        return ConfigError{where + QStringLiteral("[mqtt] certfile needs cafile")};
+    if (mqtt.clientId.isEmpty())
+        mqtt.clientId = QStringLiteral("matrixd-") + config.id;
+    if (mqtt.topic.isEmpty())
+        mqtt.topic = QStringLiteral("matrix/") + config.id;
+    if (!mqtt.passwordFile.isEmpty()) {
+        QFile file(mqtt.passwordFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return ConfigError{where + QStringLiteral("cannot read password_file %1: %2")
+                                           .arg(mqtt.passwordFile, file.errorString())};
+        mqtt.password = QString::fromUtf8(file.readLine(4096)).trimmed();
+    }
+    return std::nullopt;
+}
+
+QString describeSwitcherConfig(const SwitcherConfig& config)
+{
+    QString text;
+    auto line = [&text](const QString& key, const QString& value) {
+        text += QStringLiteral("%1 = %2\n").arg(key, value);
+    };
+    if (!config.file.isEmpty())
+        text += QStringLiteral("# from %1\n").arg(config.file);
+    text += QStringLiteral("[switcher]\n");
+    line(QStringLiteral("id"), config.id);
+    line(QStringLiteral("name"), config.name);
+    line(QStringLiteral("port"), config.port);
+    line(QStringLiteral("poll"), pollSecondsText(config.poll));
+    line(QStringLiteral("timeout"), QString::number(config.timeout.count()));
+    for (const QString& share : config.shares)
+        line(QStringLiteral("share"), share);
+    if (!config.shareGroup.isEmpty())
+        line(QStringLiteral("share_group"), config.shareGroup);
+    text += QStringLiteral("[inputs]\n");
+    for (int input = 1; input <= kInputCount; ++input)
+        line(QString::number(input), config.inputLabel(input));
+    text += QStringLiteral("[outputs]\n");
+    for (int output = 1; output <= kOutputCount; ++output)
+        line(outputLetter(output), config.outputLabel(output));
+    for (const Preset& preset : config.presets) {
+        text += QStringLiteral("[preset %1]\n").arg(preset.name);
+        for (int output = 1; output <= kOutputCount; ++output) {
+            if (const auto input = preset.inputOfOutput.at(std::size_t(output - 1)))
+                line(outputLetter(output), QString::number(*input));
+        }
+    }
+    if (config.mqtt) {
+        const MqttSettings& mqtt = *config.mqtt;
+        text += QStringLiteral("[mqtt]\n");
+        line(QStringLiteral("host"), mqtt.host);
+        line(QStringLiteral("port"), QString::number(mqtt.port));
+        if (!mqtt.username.isEmpty())
+            line(QStringLiteral("username"), mqtt.username);
+        if (!mqtt.passwordFile.isEmpty())
+            line(QStringLiteral("password_file"), mqtt.passwordFile);
+        else if (!mqtt.password.isEmpty())
+            line(QStringLiteral("password"), QStringLiteral("(set)"));
+        for (const auto& [key, value] : {std::pair{QStringLiteral("cafile"), mqtt.caFile},
+                                         std::pair{QStringLiteral("certfile"), mqtt.certFile},
+                                         std::pair{QStringLiteral("keyfile"), mqtt.keyFile}}) {
+            if (!value.isEmpty())
+                line(key, value);
+        }
+        line(QStringLiteral("client_id"), mqtt.clientId);
+        line(QStringLiteral("topic"), mqtt.topic);
+        line(QStringLiteral("discovery"), mqtt.discoveryPrefix);
+    }
+    return text;
+}

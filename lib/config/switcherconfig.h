@@ -1,0 +1,104 @@
+#pragma once
+
+#include "switcher/commandframe.h"
+#include "switcher/wire.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <chrono>
+#include <optional>
+#include <variant>
+
+// One switcher's configuration, read once from an INI file (or the command line) and then never
+// changed: its line, its virtual ports, names of inputs and outputs, presets and the broker.
+// matrixd and matrixctl read the same file.
+
+inline constexpr int kDefaultMqttPort = 1883;
+inline constexpr int kDefaultMqttTlsPort = 8883;
+
+struct Preset {
+    QString name;
+    // The input (1..4) each output (1..4) takes; nothing for outputs the preset leaves alone.
+    std::array<std::optional<int>, kOutputCount> inputOfOutput{};
+};
+
+struct MqttSettings {
+    QString host;
+    int port = kDefaultMqttPort;
+    QString username;
+    QString password;     // from `password`, or read from `password_file`
+    QString passwordFile; // where the password came from, for the readable-by-others warning
+    QString caFile;       // TLS when set
+    QString certFile;
+    QString keyFile;
+    QString clientId; // default matrixd-<id>
+    QString topic;    // default matrix/<id>
+    QString discoveryPrefix = QStringLiteral("homeassistant"); // empty: no discovery
+};
+
+struct SwitcherConfig {
+    QString file;                              // empty when given on the command line
+    QString id = QStringLiteral("matrix");     // stable: topics and unique ids derive from it
+    QString name = QStringLiteral("HDMI matrix");
+    QString port;                              // COM<n> or a device path
+    std::chrono::milliseconds poll = wire::kDefaultPoll; // 0: never
+    std::chrono::milliseconds timeout = wire::kDefaultCommandTimeout;
+    QStringList shares;                        // paths where virtual ports are linked
+    QList<int> shareLines;                     // each share's line in the file, for errors
+    QString shareGroup;                        // empty: shares are 0600
+    std::array<QString, kInputCount> inputNames{};   // empty: unnamed
+    std::array<QString, kOutputCount> outputNames{}; // empty: unnamed
+    QList<Preset> presets;
+    std::optional<MqttSettings> mqtt;
+
+    // "Blu-ray", or "Input 3" when unnamed.
+    QString inputLabel(int input) const;
+    // "Projector", or "Output B" when unnamed.
+    QString outputLabel(int output) const;
+    // 1..4 for a name (any case) or the digit; nothing otherwise.
+    std::optional<int> inputNamed(const QString& text) const;
+    // 1..4 for a name (any case), a letter A..D or the digit; nothing otherwise.
+    std::optional<int> outputNamed(const QString& text) const;
+    const Preset* presetNamed(const QString& text) const;
+};
+
+struct ConfigError {
+    QString text; // "FILE:LINE: what is wrong", or "what is wrong" without a file
+};
+
+// Reads the INI text of `fileName`. Every section and key is checked; the first fault found is
+// the error, with its line number.
+std::variant<SwitcherConfig, ConfigError> parseSwitcherConfig(const QByteArray& text,
+                                                              const QString& fileName);
+// Reads the file; an unreadable file is an error too.
+std::variant<SwitcherConfig, ConfigError> loadSwitcherConfig(const QString& fileName);
+
+// Settles what depends on other keys (default client id and topic, the TLS port, a password
+// file's content). Call after command-line overrides.
+std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config);
+
+// The effective configuration as INI text, every key with its value; the password is masked.
+QString describeSwitcherConfig(const SwitcherConfig& config);
+
+// A port named as the panel names ports (COM1..COM10) or by its device path (anything with a /).
+struct PortName {
+    int number = 0;     // 1..10 when named COM<n>
+    QString devicePath; // set when named by its path
+    // "COM3", or the path.
+    QString label() const;
+    friend bool operator==(const PortName&, const PortName&) = default;
+};
+std::optional<PortName> parsePortName(const QString& text);
+
+// A plain decimal number from low to high; nothing for anything else ("3x", "-1", " 3").
+std::optional<int> wholeNumberIn(const QString& text, int low, int high);
+
+// Seconds, whole or with up to three decimals ("5", "0.25"), as `poll` and --poll take them.
+std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text);
+QString pollSecondsText(std::chrono::milliseconds poll);
+
+// "A".."D" for outputs 1..4.
+QString outputLetter(int output);
