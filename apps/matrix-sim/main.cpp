@@ -3,6 +3,7 @@
 #include "simoptions.h"
 #include "simulator.h"
 #include "posix/stopsignals.h"
+#include "serial/portnames.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -87,7 +88,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "matrix-sim: %s\n", qPrintable(error));
         return 1;
     }
-    const QString linkName = QStringLiteral("COM%1").arg(options->port);
+    const QString linkName = portLabel(options->port);
     printLine(QStringLiteral("matrix-sim: %1 -> %2 (%3)")
                   .arg(linkName, simulator.slavePath(), simulator.linkPath()));
 

@@ -1,6 +1,8 @@
 #include "simulator.h"
 
 #include "controlcommand.h"
+#include "serial/portnames.h"
+#include "switcher/names.h"
 #include "switcher/traffictext.h"
 #include "switcher/wire.h"
 
@@ -52,7 +54,7 @@ Simulator::Simulator(const SimOptions& options, Log log, QObject* parent)
 bool Simulator::start(QString& error)
 {
     const QDir dir(options_.dir.isEmpty() ? QDir::currentPath() : options_.dir);
-    link_ = dir.absoluteFilePath(QStringLiteral("COM%1").arg(options_.port));
+    link_ = dir.absoluteFilePath(portLabel(options_.port));
     return plugIn(error);
 }
 
@@ -92,7 +94,7 @@ void Simulator::control(const QString& line)
     switch (command->kind) {
     case ControlCommand::Kind::Front:
         frontPanel(
-            QStringLiteral("%1 <- %2").arg(QChar(u'A' + command->output - 1)).arg(command->value),
+            QStringLiteral("%1 <- %2").arg(outputLetter(command->output)).arg(command->value),
             model_.frontPanelRoute(command->output, command->value), command->silent);
         break;
     case ControlCommand::Kind::Edid:

@@ -1,6 +1,6 @@
 #include "ctlreply.h"
 
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 #include "switcher/replydecoder.h"
 
 #include <QJsonArray>

@@ -2,7 +2,7 @@
 
 #include "serial/portfile.h"
 #include "serial/portnames.h"
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 
 #include <QCommandLineParser>
 
@@ -103,10 +103,8 @@ QString readCommand(const QStringList& args, const SwitcherConfig& config, Reque
         const QString mode = rest.join(u' ');
         if (mode.isEmpty())
             return QStringLiteral("edid takes MODE");
-        if (auto number = wholeNumberIn(mode, 0, kEdidModeCount - 1))
-            r.mode = *number;
-        else if (auto captioned = edidModeForCaption(mode))
-            r.mode = *captioned;
+        if (const auto named = edidModeNamed(mode))
+            r.mode = *named;
         else
             return QStringLiteral("MODE is 0 to 10 or an option's caption such as \"%1\", not "
                                   "\"%2\"")

@@ -1,7 +1,7 @@
 #include "switcherconfig.h"
 
 #include "serial/portnames.h"
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -23,14 +23,6 @@ constexpr int kMaxPollSeconds = 86'400;
 constexpr int kMaxTimeoutMs = 60'000;
 constexpr int kMaxNameLength = 64;
 
-std::optional<int> outputFromLetterOrDigit(const QString& text)
-{
-    const QString upper = text.toUpper();
-    if (upper.size() == 1 && upper[0] >= u'A' && upper[0] <= u'D')
-        return upper[0].unicode() - u'A' + 1;
-    return wholeNumberIn(text, 1, kOutputCount);
-}
-
 // A name is what a user types and what MQTT payloads carry: printable, not a bare number or
 // output letter (those already mean something), and short.
 QString nameProblem(const QString& name)
@@ -43,7 +35,7 @@ QString nameProblem(const QString& name)
         if (!c.isPrint())
             return QStringLiteral("a name must be printable");
     }
-    if (wholeNumberIn(name, 0, 99) || outputFromLetterOrDigit(name))
+    if (wholeNumberIn(name, 0, 99) || outputForLetterOrNumber(name))
         return QStringLiteral("\"%1\" is a number or an output letter, not a name").arg(name);
     return {};
 }
@@ -211,7 +203,7 @@ private:
 
     void readOutputName(const QString& key, const QString& value)
     {
-        const auto output = outputFromLetterOrDigit(key);
+        const auto output = outputForLetterOrNumber(key);
         if (!output)
             return fail(QStringLiteral("outputs are named A to D, not \"%1\"").arg(key));
         if (const QString problem = nameProblem(value); !problem.isEmpty())
@@ -332,37 +324,6 @@ private:
 
 } // namespace
 
-std::optional<int> wholeNumberIn(const QString& text, int low, int high)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
-    if (!digits.match(text).hasMatch())
-        return std::nullopt;
-    const int value = text.toInt();
-    if (value < low || value > high)
-        return std::nullopt;
-    return value;
-}
-
-QString PortName::label() const
-{
-    return devicePath.isEmpty() ? portLabel(number) : devicePath;
-}
-
-std::optional<PortName> parsePortName(const QString& text)
-{
-    if (text.contains(u'/'))
-        return PortName{0, text};
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto match = com.match(text);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const auto number = wholeNumberIn(match.captured(1), kFirstPortNumber, kLastPortNumber);
-    if (!number)
-        return std::nullopt;
-    return PortName{*number, {}};
-}
-
 std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text)
 {
     static const QRegularExpression seconds(QStringLiteral("^([0-9]{1,5})(?:\\.([0-9]{1,3}))?$"));
@@ -379,11 +340,6 @@ std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text)
 QString pollSecondsText(std::chrono::milliseconds poll)
 {
     return QString::number(double(poll.count()) / 1000, 'g', 9);
-}
-
-QString outputLetter(int output)
-{
-    return QString(QChar(u'A' + output - 1));
 }
 
 QString SwitcherConfig::inputLabel(int input) const
@@ -413,7 +369,7 @@ std::optional<int> SwitcherConfig::inputNamed(const QString& text) const
 std::optional<int> SwitcherConfig::outputNamed(const QString& text) const
 {
     const QString wanted = text.trimmed();
-    if (const auto output = outputFromLetterOrDigit(wanted))
+    if (const auto output = outputForLetterOrNumber(wanted))
         return output;
     for (int output = 1; output <= kOutputCount; ++output) {
         if (wanted.compare(outputLabel(output), Qt::CaseInsensitive) == 0)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "switcher/commandframe.h"
+#include "serial/portnames.h"
+#include "switcher/names.h"
 #include "switcher/wire.h"
 
 #include <QList>
@@ -83,22 +85,9 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config);
 // The effective configuration as INI text, every key with its value; the password is masked.
 QString describeSwitcherConfig(const SwitcherConfig& config);
 
-// A port named as the panel names ports (COM1..COM10) or by its device path (anything with a /).
-struct PortName {
-    int number = 0;     // 1..10 when named COM<n>
-    QString devicePath; // set when named by its path
-    // "COM3", or the path.
-    QString label() const;
-    friend bool operator==(const PortName&, const PortName&) = default;
-};
-std::optional<PortName> parsePortName(const QString& text);
 
-// A plain decimal number from low to high; nothing for anything else ("3x", "-1", " 3").
-std::optional<int> wholeNumberIn(const QString& text, int low, int high);
 
 // Seconds, whole or with up to three decimals ("5", "0.25"), as `poll` and --poll take them.
 std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text);
 QString pollSecondsText(std::chrono::milliseconds poll);
 
-// "A".."D" for outputs 1..4.
-QString outputLetter(int output);

@@ -1,5 +1,9 @@
 #include "portnames.h"
 
+#include "switcher/names.h"
+
+#include <QRegularExpression>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -23,4 +27,24 @@ QString portDevicePath(int portNumber)
         return local.absoluteFilePath();
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
 #endif
+}
+
+QString PortName::label() const
+{
+    return devicePath.isEmpty() ? portLabel(number) : devicePath;
+}
+
+std::optional<PortName> parsePortName(const QString& text)
+{
+    if (text.contains(u'/'))
+        return PortName{0, text};
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]{1,2})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto number = wholeNumberIn(match.capturedView(1), kFirstPortNumber, kLastPortNumber);
+    if (!number)
+        return std::nullopt;
+    return PortName{*number, {}};
 }

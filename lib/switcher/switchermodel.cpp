@@ -1,5 +1,7 @@
 #include "switchermodel.h"
 
+#include "names.h"
+
 #include "switcher/replies.h"
 
 namespace {
@@ -33,11 +35,6 @@ bool isButtonCommand(const CommandFrame& frame)
 QString hexByte(std::uint8_t byte)
 {
     return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
-}
-
-QChar blockLetter(int output)
-{
-    return QChar(u'A' + (output - 1));
 }
 
 int wrapInput(int input)
@@ -123,12 +120,12 @@ QString describeFrame(const CommandFrame& frame)
         case ButtonRole::Power:
             return QStringLiteral("button POWER");
         case ButtonRole::LeftArrow:
-            return QStringLiteral("button %1 left").arg(blockLetter(meaning.output));
+            return QStringLiteral("button %1 left").arg(outputLetter(meaning.output));
         case ButtonRole::RightArrow:
-            return QStringLiteral("button %1 right").arg(blockLetter(meaning.output));
+            return QStringLiteral("button %1 right").arg(outputLetter(meaning.output));
         case ButtonRole::Input:
             return QStringLiteral("button %1 input %2")
-                .arg(blockLetter(meaning.output))
+                .arg(outputLetter(meaning.output))
                 .arg(meaning.input);
         }
     }

@@ -2,7 +2,7 @@
 #include "ctlrequest.h"
 #include "ctlsession.h"
 #include "support/fakes/fakeserialcontrol.h"
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 #include "serial/portfile.h"
 #include "switcher/replies.h"
 

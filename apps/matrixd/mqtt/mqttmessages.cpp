@@ -1,6 +1,6 @@
 #include "mqttmessages.h"
 
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -301,11 +301,9 @@ parseCommand(const SwitcherConfig& config, const QString& topic, const QByteArra
 
     std::optional<int> output;
     if (parts.size() == 3 && parts[0] == u"output" && parts[2] == u"set") {
-        const QString& letter = parts[1];
-        if (letter.size() == 1 && letter[0] >= u'A' && letter[0] <= u'D')
-            output = letter[0].unicode() - u'A' + 1;
-        else
-            return Rejection{QStringLiteral("%1: no output %2 (A to D)").arg(topic, letter)};
+        output = outputForLetter(parts[1]);
+        if (!output)
+            return Rejection{QStringLiteral("%1: no output %2 (A to D)").arg(topic, parts[1])};
     } else if (!(parts.size() == 2 && oneOf(parts.join(u'/'), {"edid/set", "preset/set"})) &&
                !(parts.size() == 1 && parts[0] == u"refresh")) {
         return std::nullopt;
@@ -328,10 +326,7 @@ parseCommand(const SwitcherConfig& config, const QString& topic, const QByteArra
         command.output = *output;
         command.input = *input;
     } else if (parts[0] == u"edid") {
-        std::optional<int> mode = edidModeForCaption(text);
-        static const QRegularExpression number(QStringLiteral("^(10|[0-9])$"));
-        if (!mode && number.match(text).hasMatch())
-            mode = text.toInt();
+        const std::optional<int> mode = edidModeNamed(text);
         if (!mode)
             return Rejection{
                 QStringLiteral("%1: no EDID mode named %2").arg(topic, quoted(payload))};

@@ -8,7 +8,7 @@
 #include "messagelog.h"
 #include "link/messageboxes.h"
 #include "link/commandsender.h"
-#include "switcher/edidcaptions.h"
+#include "switcher/names.h"
 #include "switcher/replydecoder.h"
 #include "shapepanel.h"
 #include "twips.h"
@@ -221,7 +221,7 @@ void Form1::buildMatrixPanel()
             placeTwips(*button, left ? 6960 : 7800, 1420 + kBlockPitch * g, 615, 375);
         }
         // Captions repeat in every block; a screen reader needs the output too.
-        const QString block = QStringLiteral("Output %1, ").arg(QChar(u'A' + g));
+        const QString block = QStringLiteral("Output %1, ").arg(outputLetter(g + 1));
         if (meaning.role == ButtonRole::Input)
             button->setAccessibleName(block + QStringLiteral("input %1").arg(meaning.input));
         else
