@@ -278,7 +278,7 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
         const bool counted = n / 2 >= kWarmup;
         active = &way;
         want = routingFor(way.next++);
-        const QByteArray status = reply::status(want);
+        const QByteArray status = reply::status(knownRouting(want));
         chunks = 0;
         done = false;
         notified = false;
@@ -293,7 +293,7 @@ ShareLampResult measureShareReplyToLamp(const QString& matrixdPath, int iteratio
             if (frame != query)
                 return;
             first = Clock::now();
-            last = writePaced(way.line->masterFd(), status);
+            last = writePaced(*way.line, status);
         });
         // The previous iteration's repaints do not belong to this one.
         QCoreApplication::processEvents();

@@ -165,7 +165,7 @@ LampResult measureReplyToLamp(int iterations)
     std::vector<double> noticeToLamps;
     for (int n = 0; n < iterations; ++n) {
         want = routingFor(n);
-        const QByteArray status = reply::status(want);
+        const QByteArray status = reply::status(knownRouting(want));
         chunks = 0;
         done = false;
         notified = false;
@@ -175,7 +175,7 @@ LampResult measureReplyToLamp(int iterations)
         timeout.start();
         std::thread line([&] {
             first = Clock::now();
-            last = writePaced(w.line().masterFd(), status);
+            last = writePaced(w.line(), status);
         });
         loop.exec();
         poll.stop();
@@ -218,7 +218,7 @@ LampResult measureReplyToLamp(int iterations)
     QObject::disconnect(intake, nullptr, &loop, nullptr);
     std::vector<double> applying;
     for (int n = 0; n < iterations; ++n) {
-        const QString text = QString::fromLatin1(reply::status(routingFor(n)));
+        const QString text = QString::fromLatin1(reply::status(knownRouting(routingFor(n))));
         runEventLoopFor(2ms);
         const auto t0 = Clock::now();
         emit intake->replyText(text);
@@ -473,7 +473,7 @@ int runMemoryChild(int entries, Clock::time_point mainEntered)
     const auto t0 = Clock::now();
     for (int n = 0; n < replies; ++n) {
         const auto r0 = Clock::now();
-        emit intake->replyText(QString::fromLatin1(reply::status(routingFor(n))));
+        emit intake->replyText(QString::fromLatin1(reply::status(knownRouting(routingFor(n)))));
         QCoreApplication::processEvents();
         const double ms = msBetween(r0, Clock::now());
         if (n < edge)

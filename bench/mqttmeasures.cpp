@@ -257,7 +257,7 @@ MqttResult measureMqttSetAndState(const QString& matrixdPath, int rounds, bool b
         Clock::time_point last;
         std::thread switcher([&] {
             first = Clock::now();
-            last = writePaced(line.masterFd(), reply::route(2, input));
+            last = writePaced(line, reply::route(2, input));
         });
         const bool followed = await([&] {
             return follower.last(kStateTopic).payload == state && follower.last(kRoutesTopic).seen;

@@ -93,14 +93,9 @@ std::array<int, 4> routingFor(int iteration)
     return inputs;
 }
 
-Clock::time_point writePaced(int fd, const QByteArray& bytes)
+Clock::time_point writePaced(PseudoTerminal& line, const QByteArray& bytes)
 {
-    const auto start = Clock::now();
-    for (qsizetype n = 0; n < bytes.size(); ++n) {
-        std::this_thread::sleep_until(start + n * wire::kByteTime);
-        while (::write(fd, bytes.constData() + n, 1) != 1)
-            std::this_thread::sleep_for(std::chrono::microseconds{100});
-    }
+    line.write(bytes, wire::kByteTime);
     return Clock::now();
 }
 

@@ -43,7 +43,7 @@ bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout = std::chron
 std::array<int, 4> routingFor(int iteration);
 // Each byte at its own moment on a 9600-baud clock, as a UART sends them: a late wake-up
 // delays one byte, not every byte after it. Returns when the last byte was written.
-Clock::time_point writePaced(int fd, const QByteArray& bytes);
+Clock::time_point writePaced(PseudoTerminal& line, const QByteArray& bytes);
 // VmRSS of a process in kB, from /proc; -1 when unreadable.
 long residentKb(qint64 pid);
 long residentKbSelf();

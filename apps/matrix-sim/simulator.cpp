@@ -232,23 +232,8 @@ void Simulator::sendDue()
 
 qsizetype Simulator::writePaced(const QByteArray& bytes)
 {
-    const auto byteTime =
-        options_.pacing ? wire::kByteTime : std::chrono::microseconds{0};
-    const qsizetype step = options_.pacing ? 1 : bytes.size();
-    const auto start = Clock::now();
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        // Against the start time, so that sleep overshoot does not add up over a reply.
-        std::this_thread::sleep_until(start + done * byteTime);
-        const auto want = static_cast<size_t>(std::min(step, bytes.size() - done));
-        const ssize_t n = ::write(pty_.masterFd(), bytes.constData() + done, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno == EAGAIN || errno == EWOULDBLOCK ? done : -1;
-        done += n;
-    }
-    return done;
+    return pty_.writePaced(bytes, options_.pacing ? wire::kByteTime : std::chrono::microseconds{0},
+                           PseudoTerminal::WhenFull::Stop);
 }
 
 void Simulator::hangUp()

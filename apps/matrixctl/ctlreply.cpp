@@ -1,7 +1,9 @@
 #include "ctlreply.h"
 
 #include "switcher/names.h"
+#include "switcher/confirmation.h"
 #include "switcher/replydecoder.h"
+#include "switcher/routing.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,42 +20,6 @@ using Kind = ReplyEffect::Kind;
 QString compact(const QJsonObject& object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
-bool isStatusReply(const ReplyEffects& effects)
-{
-    // Only a status reply brings a line break of its own.
-    return std::any_of(effects.begin(), effects.end(),
-                       [](const ReplyEffect& e) { return e.kind == Kind::LineBreak; });
-}
-
-Routing routingOf(const ReplyEffects& effects)
-{
-    Routing routing;
-    for (const auto& e : effects) {
-        if (e.kind == Kind::Lamp)
-            routing[static_cast<std::size_t>(e.output - 1)] = e.input;
-    }
-    return routing;
-}
-
-QJsonObject routingJson(const Routing& routing)
-{
-    QJsonObject object;
-    for (int output = 1; output <= kOutputCount; ++output) {
-        const auto& input = routing[static_cast<std::size_t>(output - 1)];
-        object.insert(outputLetter(output), input ? QJsonValue(*input) : QJsonValue());
-    }
-    return object;
-}
-
-std::optional<int> edidModeOf(const ReplyEffects& effects)
-{
-    for (const auto& e : effects) {
-        if (e.kind == Kind::EdidSelection)
-            return e.mode;
-    }
-    return std::nullopt;
 }
 
 QString expectation(const Request& r)
@@ -109,29 +75,20 @@ QString edidResult(const Request& r, int mode)
 Judgement judgeReply(const Request& r, const QString& text)
 {
     const ReplyEffects effects = decodeReply(text);
+    const std::optional<CommandFrame> frame = requestFrame(r);
+    if (!frame || !replyConfirms(*frame, effects))
+        return wrong(r, text);
     switch (r.command) {
     case Command::Status:
-        if (!isStatusReply(effects))
-            return wrong(r, text);
         return {true,
                 r.json ? statusJson(routingOf(effects)) + u'\n' : statusText(routingOf(effects)),
                 {}};
     case Command::Route:
-    case Command::Step: {
-        if (isStatusReply(effects))
-            return wrong(r, text);
-        const auto input = routingOf(effects)[static_cast<std::size_t>(r.output - 1)];
-        // A route to another input than asked means the switch did not happen.
-        if (!input || (r.command == Command::Route && *input != r.input))
-            return wrong(r, text);
-        return {true, routeResult(r, r.output, *input), {}};
-    }
-    case Command::Edid: {
-        const auto mode = edidModeOf(effects);
-        if (!mode || *mode != r.mode)
-            return wrong(r, text);
-        return {true, edidResult(r, *mode), {}};
-    }
+    case Command::Step:
+        return {true, routeResult(r, r.output, *routingOf(effects).at(std::size_t(r.output - 1))),
+                {}};
+    case Command::Edid:
+        return {true, edidResult(r, r.mode), {}};
     case Command::Watch:
     case Command::Detect:
     case Command::Preset:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "switcher/escaping.h"
+#include "switcher/routing.h"
 
 #include "ctlrequest.h"
 
@@ -24,7 +25,6 @@ struct Judgement {
 Judgement judgeReply(const Request& request, const QString& text);
 
 // "A <- 1" ... one line per output; "?" where the reply carried no usable input.
-using Routing = std::array<std::optional<int>, kOutputCount>;
 QString statusText(const Routing& routing);
 // {"A":1,"B":3,"C":null,"D":4}
 QString statusJson(const Routing& routing);

@@ -153,7 +153,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
          QStringLiteral("file")},
     });
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("status, route, step, edid, watch or detect."),
+                                 QStringLiteral("status, route, step, edid, watch, detect or preset."),
                                  QStringLiteral("command [arguments]"));
     if (!parser.parse(arguments))
         return refuse(parser.errorText());

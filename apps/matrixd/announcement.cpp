@@ -11,16 +11,8 @@ QByteArray nextAnnouncement(const SwitcherFacts& known, const SwitcherFacts& now
     }
     if (changed.size() == 1)
         return reply::route(changed.first(), *now.input(changed.first()));
-    if (changed.size() > 1) {
-        QByteArray text = reply::kLineBreak.toLatin1();
-        for (int output = 1; output <= kOutputCount; ++output) {
-            const auto input = now.input(output);
-            // Not a digit: the client skips an output nobody knows yet.
-            text += reply::kRouteMark + QByteArray::number(output) +
-                    (input ? QByteArray::number(*input - 1) : QByteArray("?"));
-        }
-        return text;
-    }
+    if (changed.size() > 1)
+        return reply::status(now.inputOfOutput);
     if (now.edidMode && now.edidMode != known.edidMode)
         return reply::edid(*now.edidMode);
     return {};

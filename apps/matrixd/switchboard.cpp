@@ -100,7 +100,7 @@ void Switchboard::onFrame(int index, const QByteArray& frame)
     line_.submit(frame, index, [this, from, frame](const Outcome& outcome) {
         if (!outcome.confirmed)
             emit logLine(QStringLiteral("%1: %2 failed: %3")
-                             .arg(from, describeCommand(frame), outcome.problem));
+                             .arg(from, describeFrame(frame), outcome.problem));
     });
 }
 

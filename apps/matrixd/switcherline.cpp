@@ -14,12 +14,17 @@
 SwitcherLine::SwitcherLine(SerialControl& serial, Aim aim, Diagnose diagnose, Timing timing,
                            QObject* parent)
     : QObject(parent), serial_(serial), aim_(std::move(aim)), diagnose_(std::move(diagnose)),
-      timing_(timing)
+      timing_(timing),
+      intake_(serial, timing.settle, nullptr, ReplyIntake::Reading::AsTheyArrive)
 {
-    settle_.setSingleShot(true);
-    settle_.setTimerType(Qt::PreciseTimer);
-    settle_.setInterval(timing_.settle);
-    connect(&settle_, &QTimer::timeout, this, &SwitcherLine::takeChunk);
+    connect(&intake_, &ReplyIntake::bytesArrived, this, [this](const QByteArray& bytes) {
+        emit bytesArrived(busy_ ? queue_.front().origin : kNobody, bytes);
+    });
+    connect(&intake_, &ReplyIntake::chunkTaken, this, [this](const QByteArray& chunk) {
+        if (tracing_)
+            emit traffic(replyLine({ReplyChunk{chunk, {}}}));
+    });
+    connect(&intake_, &ReplyIntake::replyText, this, &SwitcherLine::onReplyText);
     deadline_.setSingleShot(true);
     deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, [this] {
@@ -32,7 +37,6 @@ SwitcherLine::SwitcherLine(SerialControl& serial, Aim aim, Diagnose diagnose, Ti
         pollTimer_.setInterval(timing_.poll);
         connect(&pollTimer_, &QTimer::timeout, this, &SwitcherLine::poll);
     }
-    connect(&serial_, &SerialControl::received, this, &SwitcherLine::onReceived);
     connect(&serial_, &SerialControl::deviceLost, this,
             [this] { lose(QStringLiteral("the device went away")); });
 }
@@ -96,9 +100,8 @@ void SwitcherLine::tryOpen()
 void SwitcherLine::lose(const QString& why)
 {
     serial_.close();
-    settle_.stop();
+    intake_.discard();
     deadline_.stop();
-    chunk_.clear();
     pollTimer_.stop();
     pollDue_ = false;
     // Nothing waits for a line that is gone: every command is told now.
@@ -141,7 +144,7 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
 void SwitcherLine::sendNext()
 {
     // The next command waits until the last reply has been read whole.
-    if (busy_ || settle_.isActive())
+    if (busy_ || intake_.isCollecting())
         return;
     if (queue_.empty()) {
         becameIdle();
@@ -158,23 +161,8 @@ void SwitcherLine::sendNext()
     deadline_.start(timing_.timeout);
 }
 
-void SwitcherLine::onReceived()
+void SwitcherLine::onReplyText(const QString& text)
 {
-    const QByteArray bytes = serial_.readAll();
-    if (bytes.isEmpty())
-        return;
-    emit bytesArrived(busy_ ? queue_.front().origin : kNobody, bytes);
-    chunk_ += bytes;
-    if (!settle_.isActive())
-        settle_.start();
-}
-
-void SwitcherLine::takeChunk()
-{
-    const QByteArray bytes = std::exchange(chunk_, {});
-    const QString text = bytes2BSTR(bytes);
-    if (tracing_)
-        emit traffic(replyLine({ReplyChunk{bytes, {}}}));
     missedPolls_ = 0;
     setAnswering(true);
     const Origin origin = busy_ ? queue_.front().origin : kNobody;
@@ -196,7 +184,7 @@ void SwitcherLine::finishCurrent(bool confirmed, const QString& problem)
         setAnswering(false);
     // A silent switcher shows in "not answering", not in a line every poll.
     if (!confirmed && command.origin != kPollOrigin)
-        emit logLine(QStringLiteral("%1 not confirmed: %2").arg(describeCommand(command.frame), problem));
+        emit logLine(QStringLiteral("%1 not confirmed: %2").arg(describeFrame(command.frame), problem));
     if (command.done)
         command.done({confirmed, problem});
     emit commandFinished(command.origin, confirmed);
@@ -209,7 +197,7 @@ void SwitcherLine::poll()
         return;
     // Only an idle line is polled. A busy one polls when it is done, and the timer rests
     // meanwhile rather than waking for nothing.
-    if (busy_ || !queue_.empty() || settle_.isActive()) {
+    if (busy_ || !queue_.empty() || intake_.isCollecting()) {
         pollDue_ = true;
         pollTimer_.stop();
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "switcher/commandframe.h"
+#include "serial/replyintake.h"
 #include "switchercommands.h"
 #include "switcher/wire.h"
 
@@ -81,8 +82,7 @@ private:
 
     void tryOpen();
     void lose(const QString& why);
-    void onReceived();
-    void takeChunk();
+    void onReplyText(const QString& text);
     void sendNext();
     void finishCurrent(bool confirmed, const QString& problem);
     void poll();
@@ -103,8 +103,7 @@ private:
     int missedPolls_ = 0;
     std::chrono::milliseconds retryDelay_{0};
     QString lastOpenProblem_;
-    QByteArray chunk_;
-    QTimer settle_;
+    ReplyIntake intake_;
     QTimer deadline_;
     QTimer retry_;
     QTimer pollTimer_;

@@ -100,25 +100,34 @@ void PseudoTerminal::closeMaster()
 
 bool PseudoTerminal::write(const QByteArray& bytes, std::chrono::microseconds perByte)
 {
+    return writePaced(bytes, perByte, WhenFull::Wait) == bytes.size();
+}
+
+qsizetype PseudoTerminal::writePaced(const QByteArray& bytes, std::chrono::microseconds perByte,
+                                     WhenFull whenFull)
+{
     const qsizetype step = perByte.count() > 0 ? 1 : bytes.size();
     // Paced against a fixed clock, so a late wake-up does not stretch the rest of the reply.
     const auto start = std::chrono::steady_clock::now();
     for (qsizetype done = 0; done < bytes.size();) {
         const qsizetype want = std::min(step, bytes.size() - done);
         const ssize_t n = ::write(master_, bytes.constData() + done, static_cast<size_t>(want));
-        if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
-                pollfd pfd{master_, POLLOUT, 0};
-                ::poll(&pfd, 1, 10);
-                continue;
-            }
-            return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (whenFull == WhenFull::Stop)
+                return done;
+            pollfd pfd{master_, POLLOUT, 0};
+            ::poll(&pfd, 1, 10);
+            continue;
         }
+        if (n < 0)
+            return -1;
         done += n;
         if (perByte.count() > 0 && done < bytes.size())
             std::this_thread::sleep_until(start + perByte * done);
     }
-    return true;
+    return bytes.size();
 }
 
 QByteArray PseudoTerminal::readAvailable(int* failure)

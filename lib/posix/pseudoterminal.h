@@ -42,6 +42,11 @@ public:
     // Writes all bytes; with a per-byte delay, one at a time like a slow line.
     bool write(const QByteArray& bytes,
                std::chrono::microseconds perByte = std::chrono::microseconds{0});
+    // What a full line does to a paced write: wait for room, or end the write there.
+    enum class WhenFull { Wait, Stop };
+    // Bytes `perByte` apart against one clock from the first; how many went out, -1 on failure.
+    qsizetype writePaced(const QByteArray& bytes, std::chrono::microseconds perByte,
+                         WhenFull whenFull);
     // Everything the other side has written and not yet been read, without waiting. A read
     // that fails for another reason than "nothing more" sets `failure` to its errno.
     QByteArray readAvailable(int* failure = nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -52,6 +53,18 @@ int inputButtonIndex(int output, int input);
 int arrowButtonIndex(int output, ButtonRole arrow);
 // The button whose code byte is code, if any.
 std::optional<int> buttonIndexForCode(std::uint8_t code);
+
+// What a complete frame asks the switcher for. An EDID mode or button code the switcher does not
+// have asks for nothing it knows, and so does a frame of another type: it only acknowledges them.
+struct FrameRequest {
+    enum class Kind { StatusQuery, EdidMode, Button, Unknown };
+    Kind kind = Kind::Unknown;
+    int edidMode = 0;     // 0..10 for EdidMode
+    ButtonMeaning button; // for Button
+};
+FrameRequest recognizeFrame(const CommandFrame& frame);
+// In words, for traces and log lines: "button B input 3", "status query", "EDID mode 6".
+QString describeFrame(const CommandFrame& frame);
 
 CommandFrame buttonCommandFrame(int index);
 CommandFrame edidModeFrame(int mode);

@@ -12,11 +12,13 @@ QByteArray route(int output, int input)
     return QByteArray(1, kRouteMark) + digit(output) + digit(input - 1);
 }
 
-QByteArray status(const std::array<int, 4>& inputOfOutput)
+QByteArray status(const Routing& routing)
 {
     QByteArray text = kLineBreak.toLatin1();
-    for (int output = 1; output <= 4; ++output)
-        text += route(output, inputOfOutput[static_cast<std::size_t>(output - 1)]);
+    for (int output = 1; output <= kOutputCount; ++output) {
+        const auto& input = routing.at(static_cast<std::size_t>(output - 1));
+        text += input ? route(output, *input) : QByteArray(1, kRouteMark) + digit(output) + '?';
+    }
     return text;
 }
 

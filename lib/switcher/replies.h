@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
+#include "routing.h"
 
 // The switcher's reply texts, as the decoder reads them and the simulator writes them.
 namespace reply {
@@ -17,8 +17,9 @@ inline constexpr char kEdidModeTenDigit = ':';
 
 // "s" output-digit input-digit; input is 1..4 and travels as 0..3.
 QByteArray route(int output, int input);
-// CR LF and one "s" output-digit input-digit group per output, in output order.
-QByteArray status(const std::array<int, 4>& inputOfOutput);
+// CR LF and one "s" output-digit input-digit group per output, in output order; an output not
+// known has no digit ("?"), which a reader skips.
+QByteArray status(const Routing& routing);
 QByteArray edid(int mode);
 QByteArray ack();
 } // namespace reply

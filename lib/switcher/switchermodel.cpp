@@ -1,41 +1,8 @@
 #include "switchermodel.h"
 
-#include "names.h"
-
 #include "switcher/replies.h"
 
 namespace {
-
-std::uint8_t byteAt(const CommandFrame& frame, qsizetype offset)
-{
-    return static_cast<std::uint8_t>(frame.at(offset));
-}
-
-bool isLong(const CommandFrame& frame)
-{
-    return frame.size() == frame::kLongLength;
-}
-
-bool isStatusQuery(const CommandFrame& frame)
-{
-    return frame.size() == frame::kShortLength && byteAt(frame, 2) == frame::kTypeStatus;
-}
-
-bool isEdidCommand(const CommandFrame& frame)
-{
-    return isLong(frame) && byteAt(frame, 2) == frame::kTypeEdidMode &&
-           byteAt(frame, 3) < kEdidModeCount;
-}
-
-bool isButtonCommand(const CommandFrame& frame)
-{
-    return isLong(frame) && byteAt(frame, 2) == frame::kTypeButton;
-}
-
-QString hexByte(std::uint8_t byte)
-{
-    return QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0'));
-}
 
 int wrapInput(int input)
 {
@@ -59,14 +26,18 @@ QList<SwitcherModel::Exchange> SwitcherModel::receive(const QByteArray& bytes)
 
 QByteArray SwitcherModel::answer(const CommandFrame& frame)
 {
-    if (isStatusQuery(frame))
-        return reply::status(routes_);
-    if (isEdidCommand(frame)) {
-        edidMode_ = byteAt(frame, 3);
+    const FrameRequest request = recognizeFrame(frame);
+    switch (request.kind) {
+    case FrameRequest::Kind::StatusQuery:
+        return reply::status(knownRouting(routes_));
+    case FrameRequest::Kind::EdidMode:
+        edidMode_ = request.edidMode;
         return reply::edid(edidMode_);
+    case FrameRequest::Kind::Button:
+        return press(request.button);
+    case FrameRequest::Kind::Unknown:
+        break;
     }
-    if (isButtonCommand(frame))
-        return pressButton(byteAt(frame, 3));
     return reply::ack();
 }
 
@@ -86,12 +57,8 @@ QByteArray SwitcherModel::frontPanelEdid(int mode)
     return reply::edid(mode);
 }
 
-QByteArray SwitcherModel::pressButton(std::uint8_t code)
+QByteArray SwitcherModel::press(const ButtonMeaning& meaning)
 {
-    const auto index = buttonIndexForCode(code);
-    if (!index)
-        return reply::ack();
-    const ButtonMeaning meaning = buttonMeaning(*index);
     if (meaning.role == ButtonRole::Power)
         return reply::ack();
     int& input = routes_[static_cast<std::size_t>(meaning.output - 1)];
@@ -100,34 +67,4 @@ QByteArray SwitcherModel::pressButton(std::uint8_t code)
     else
         input = wrapInput(input + (meaning.role == ButtonRole::RightArrow ? 1 : -1));
     return reply::route(meaning.output, input);
-}
-
-QString describeFrame(const CommandFrame& frame)
-{
-    if (isStatusQuery(frame))
-        return QStringLiteral("status query");
-    if (isEdidCommand(frame))
-        return QStringLiteral("EDID mode %1").arg(byteAt(frame, 3));
-    if (isLong(frame) && byteAt(frame, 2) == frame::kTypeEdidMode)
-        return QStringLiteral("EDID mode %1 (no such mode)").arg(hexByte(byteAt(frame, 3)));
-    if (isButtonCommand(frame)) {
-        const std::uint8_t code = byteAt(frame, 3);
-        const auto index = buttonIndexForCode(code);
-        if (!index)
-            return QStringLiteral("button code %1 (no such button)").arg(hexByte(code));
-        const ButtonMeaning meaning = buttonMeaning(*index);
-        switch (meaning.role) {
-        case ButtonRole::Power:
-            return QStringLiteral("button POWER");
-        case ButtonRole::LeftArrow:
-            return QStringLiteral("button %1 left").arg(outputLetter(meaning.output));
-        case ButtonRole::RightArrow:
-            return QStringLiteral("button %1 right").arg(outputLetter(meaning.output));
-        case ButtonRole::Input:
-            return QStringLiteral("button %1 input %2")
-                .arg(outputLetter(meaning.output))
-                .arg(meaning.input);
-        }
-    }
-    return QStringLiteral("unknown frame type %1").arg(hexByte(byteAt(frame, 2)));
 }

@@ -42,12 +42,9 @@ public:
     int edidMode() const { return edidMode_; }
 
 private:
-    QByteArray pressButton(std::uint8_t code);
+    QByteArray press(const ButtonMeaning& button);
 
     FrameParser parser_;
     Routes routes_;
     int edidMode_;
 };
-
-// What a complete frame asks for, in words: "button B input 3", "status query", "EDID mode 6".
-QString describeFrame(const CommandFrame& frame);

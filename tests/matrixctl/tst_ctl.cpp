@@ -189,6 +189,10 @@ void CtlTest::parse_helpAndVersion_runNothing()
     for (const char* word : {"status", "route", "step", "edid", "watch", "detect", "--port",
                              "--timeout", "--json", "Exit status", "3D-7.1CH"})
         QVERIFY2(help.text.contains(QLatin1String(word)), word);
+    // The arguments line names every command too, not only the list below it.
+    const QString argumentsLine = help.text.split(u'\n').filter(QStringLiteral("  command ")).value(0);
+    for (const char* command : {"status", "route", "step", "edid", "watch", "detect", "preset"})
+        QVERIFY2(argumentsLine.contains(QLatin1String(command)), qPrintable(argumentsLine));
     QCOMPARE(parseCommandLine(argv({"--version"})).kind, ParseResult::Kind::Version);
 }
 
@@ -272,18 +276,10 @@ void CtlTest::judge_replies_data()
     QTest::newRow("route, other input")
         << QStringList{"route", "B", "3"} << text(reply::route(2, 2)) << false
         << "expected a route reply for output B <- 3";
-    QTest::newRow("route, other output")
-        << QStringList{"route", "B", "3"} << text(reply::route(1, 3)) << false << "\"s12\"";
-    QTest::newRow("route, status reply")
-        << QStringList{"route", "B", "3"} << text(reply::status({1, 3, 1, 1})) << false << "route";
     QTest::newRow("route, rejected chunk")
         << QStringList{"route", "B", "3"} << "" << false << "wrong reply \"\"";
-    QTest::newRow("route, half a reply")
-        << QStringList{"route", "B", "3"} << "s2" << false << "\"s2\"";
-    QTest::newRow("route, noise first")
-        << QStringList{"route", "B", "3"} << "#?%s22" << false << "\"#?%s22\"";
-    QTest::newRow("route, out-of-range digits")
-        << QStringList{"route", "B", "3"} << "s24" << false << "\"s24\"";
+    QTest::newRow("route, status reply")
+        << QStringList{"route", "B", "3"} << text(reply::status({1, 3, 1, 1})) << false << "route";
 
     QTest::newRow("step right") << QStringList{"step", "C", "right"} << text(reply::route(3, 4))
                                 << true << "C <- 4\n";
@@ -298,7 +294,6 @@ void CtlTest::judge_replies_data()
                                   << true << "{\"caption\":\"3D-7.1CH\",\"mode\":10}\n";
     QTest::newRow("edid, other mode")
         << QStringList{"edid", "6"} << text(reply::edid(5)) << false << "mode 6 (2D-5.1CH)";
-    QTest::newRow("edid, Ack") << QStringList{"edid", "1"} << "Ack" << false << "\"Ack\"";
 }
 
 void CtlTest::judge_replies()

@@ -1,9 +1,8 @@
-// matrixd's pure pieces: its configuration file, what a reply confirms, and what a client is
-// told of changes made by others.
+// matrixd's pure pieces: its configuration file and what a client is told of changes made by
+// others.
 
 #include "announcement.h"
 #include "config/switcherconfig.h"
-#include "switcher/confirmation.h"
 #include "support/switcher.h"
 
 #include <QtTest>
@@ -38,30 +37,6 @@ class TestDaemonParts : public QObject {
     Q_OBJECT
 
 private slots:
-    void replyConfirms_onlyTheAnswerTheCommandAsksFor_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<bool>("confirms");
-        const QByteArray b3 = buttonFrame(inputIndex(2, 3));
-        QTest::newRow("route") << b3 << "s22" << true;
-        QTest::newRow("route, other input") << b3 << "s21" << false;
-        QTest::newRow("route, other output") << b3 << "s32" << false;
-        QTest::newRow("route, status reply") << b3 << "\r\ns10s22s30s40" << false;
-        QTest::newRow("arrow, any input") << buttonFrame(arrowIndex(3, true)) << "s33" << true;
-        QTest::newRow("status") << kStatusQuery << "\r\ns10s22s30s40" << true;
-        QTest::newRow("status, route reply") << kStatusQuery << "s22" << false;
-        QTest::newRow("edid") << edidFrame(10) << "EE:" << true;
-        QTest::newRow("edid, other mode") << edidFrame(10) << "EE9" << false;
-        QTest::newRow("power, Ack") << buttonFrame(24) << "Ack" << true;
-    }
-    void replyConfirms_onlyTheAnswerTheCommandAsksFor()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(QString, reply);
-        QTEST(replyConfirms(frame, decodeReply(reply)), "confirms");
-    }
-
     void announcements_tellEachChangeSoThatAClientReadsItWhole()
     {
         const SwitcherFacts now = facts("1324", 5);

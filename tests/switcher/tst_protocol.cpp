@@ -1,6 +1,7 @@
 #include "support/fakes/fakemessageboxes.h"
 #include "support/fakes/fakeserialcontrol.h"
 #include "switcher/commandframe.h"
+#include "switcher/confirmation.h"
 #include "link/commandsender.h"
 #include "link/edidechoes.h"
 #include "switcher/replies.h"
@@ -234,7 +235,7 @@ private slots:
     {
         // A reply cut in two by a late byte is decoded as two texts; neither may claim a route the
         // switcher did not report.
-        const std::array<int, 4> routing{2, 4, 1, 3};
+        const Routing routing{2, 4, 1, 3};
         const QList<QByteArray> replies{reply::status(routing), reply::route(3, 1), reply::edid(7),
                                         reply::ack()};
         for (const QByteArray& whole : replies) {
@@ -251,6 +252,49 @@ private slots:
                 }
             }
         }
+    }
+
+    // The one table of which reply confirms which command, for matrixd and matrixctl alike.
+    void confirmation_onlyTheAnswerTheCommandAsksFor_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("confirms");
+        const QByteArray b3 = switcher::buttonFrame(switcher::inputIndex(2, 3));
+        QTest::newRow("route") << b3 << "s22" << true;
+        QTest::newRow("route, other input") << b3 << "s21" << false;
+        QTest::newRow("route, other output") << b3 << "s12" << false;
+        QTest::newRow("route, status reply") << b3 << "\r\ns10s22s30s40" << false;
+        QTest::newRow("route, rejected chunk") << b3 << "" << false;
+        QTest::newRow("route, half a reply") << b3 << "s2" << false;
+        QTest::newRow("route, noise first") << b3 << "#?%s22" << false;
+        QTest::newRow("route, out-of-range digits") << b3 << "s24" << false;
+        QTest::newRow("arrow, any input") << switcher::buttonFrame(switcher::arrowIndex(3, true)) << "s33" << true;
+        QTest::newRow("arrow, other output") << switcher::buttonFrame(switcher::arrowIndex(3, false)) << "s21" << false;
+        QTest::newRow("status") << switcher::kStatusQuery << "\r\ns10s22s30s40" << true;
+        QTest::newRow("status, route reply") << switcher::kStatusQuery << "s22" << false;
+        QTest::newRow("edid") << switcher::edidFrame(10) << "EE:" << true;
+        QTest::newRow("edid, other mode") << switcher::edidFrame(10) << "EE9" << false;
+        QTest::newRow("edid, Ack") << switcher::edidFrame(1) << "Ack" << false;
+        QTest::newRow("power, Ack") << switcher::buttonFrame(24) << "Ack" << true;
+        // Modes and codes the switcher does not have are only acknowledged.
+        QTest::newRow("edid mode 11, Ack") << switcher::edidFrame(11) << "Ack" << true;
+        QTest::newRow("unknown button code, Ack")
+            << QByteArray::fromHex("0555190077") << "Ack" << true;
+    }
+    void confirmation_onlyTheAnswerTheCommandAsksFor()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, reply);
+        QTEST(replyConfirms(frame, decodeReply(reply)), "confirms");
+    }
+
+    void frameDescriptions_nameWhatTheFrameAsks()
+    {
+        QCOMPARE(describeFrame(switcher::buttonFrame(switcher::inputIndex(2, 3))), QStringLiteral("button B input 3"));
+        QCOMPARE(describeFrame(switcher::kStatusQuery), QStringLiteral("status query"));
+        QCOMPARE(describeFrame(switcher::edidFrame(10)), QStringLiteral("EDID mode 10"));
+        QCOMPARE(describeFrame(switcher::edidFrame(11)), QStringLiteral("EDID mode 0x0b (no such mode)"));
     }
 
     void edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes()

@@ -1,5 +1,7 @@
 #include "mqttmessages.h"
 
+#include "switcher/routing.h"
+
 #include "switcher/names.h"
 
 #include <QCryptographicHash>
@@ -142,12 +144,7 @@ QByteArray availabilityPayload(bool online)
 
 QByteArray routesPayload(const SwitcherFacts& facts)
 {
-    QJsonObject routes;
-    for (int output = 1; output <= kOutputCount; ++output) {
-        const std::optional<int> input = facts.input(output);
-        routes.insert(outputLetter(output), input ? QJsonValue(*input) : QJsonValue());
-    }
-    return json(routes);
+    return json(routingJson(facts.inputOfOutput));
 }
 
 QList<Message> stateMessages(const SwitcherConfig& config, const SwitcherFacts& facts,
