@@ -1,5 +1,7 @@
 #include "ctlrequest.h"
 
+#include "config/usageline.h"
+
 #include "serial/portfile.h"
 #include "serial/portnames.h"
 #include "switcher/names.h"
@@ -158,13 +160,7 @@ ParseResult parseCommandLine(const QStringList& arguments)
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-        // Usage names the program, not the path it was started by.
-        QString text = parser.helpText();
-        const qsizetype from = text.indexOf(u' ') + 1;
-        const qsizetype to = text.indexOf(QStringLiteral(" [options]"));
-        if (from > 0 && to > from)
-            text.replace(from, to - from, QStringLiteral("matrixctl"));
-        return {ParseResult::Kind::Help, {}, text};
+        return {ParseResult::Kind::Help, {}, helpNamingProgram(parser, QStringLiteral("matrixctl"))};
     }
     if (parser.isSet(version))
         return {ParseResult::Kind::Version, {}, {}};

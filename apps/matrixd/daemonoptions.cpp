@@ -1,5 +1,7 @@
 #include "daemonoptions.h"
 
+#include "config/usageline.h"
+
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -45,13 +47,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(help)) {
-        // Usage names the program, not the path it was started by.
-        QString text = parser.helpText();
-        const qsizetype from = text.indexOf(u' ') + 1;
-        const qsizetype to = text.indexOf(QStringLiteral(" [options]"));
-        if (from > 0 && to > from)
-            text.replace(from, to - from, QStringLiteral("matrixd"));
-        return DaemonExit{0, text};
+        return DaemonExit{0, helpNamingProgram(parser, QStringLiteral("matrixd"))};
     }
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
