@@ -20,7 +20,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Owns the serial line of a 4x4 HDMI matrix switcher, keeps its state, shares it through\n"
-        "virtual ports and publishes it over MQTT."));
+        "virtual ports, publishes it over MQTT and serves router control clients."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption config(QStringLiteral("config"),
@@ -39,11 +39,15 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),
                                   QStringLiteral("Publish to the MQTT broker at HOST[:PORT]."),
                                   QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption videohub(
+        QStringLiteral("videohub"),
+        QStringLiteral("Serve router control clients (Videohub protocol) at HOST[:PORT]."),
+        QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Print the effective configuration and exit."));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Log the traffic on the line too."));
-    parser.addOptions({help, config, port, share, poll, mqtt, check, trace});
+    parser.addOptions({help, config, port, share, poll, mqtt, videohub, check, trace});
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -84,6 +88,16 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
             c.mqtt = MqttSettings{};
         c.mqtt->host = match.captured(1);
         c.mqtt->port = number;
+    }
+    if (parser.isSet(videohub)) {
+        const auto listen = parseListenAddress(parser.value(videohub));
+        if (!listen)
+            return refuse(QStringLiteral("--videohub takes HOST[:PORT], not \"%1\"")
+                              .arg(parser.value(videohub)));
+        if (!c.videohub)
+            c.videohub = VideohubSettings{};
+        c.videohub->listen = *listen;
+        c.videohub->listenLine = 0;
     }
     if (auto error = completeSwitcherConfig(c))
         return refuse(error->text);

@@ -18,7 +18,7 @@ struct DaemonExit {
     QString text; // for standard output when status is 0, else the one error line
 };
 
-// Reads --config FILE, or --port/--share/--poll without one; --mqtt HOST[:PORT], --check,
-// --trace. Every fault is found before any port is touched.
+// Reads --config FILE, or --port/--share/--poll without one; --mqtt HOST[:PORT],
+// --videohub HOST[:PORT], --check, --trace. Every fault is found before any port is touched.
 std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& arguments);
 

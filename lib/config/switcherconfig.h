@@ -4,6 +4,7 @@
 #include "serial/portnames.h"
 #include "switcher/names.h"
 #include "switcher/wire.h"
+#include "config/videohubsettings.h"
 
 #include <QList>
 #include <QString>
@@ -55,6 +56,7 @@ struct SwitcherConfig {
     std::array<QString, kOutputCount> outputNames{}; // empty: unnamed
     QList<Preset> presets;
     std::optional<MqttSettings> mqtt;
+    std::optional<VideohubSettings> videohub;
 
     // "Blu-ray", or "Input 3" when unnamed.
     QString inputLabel(int input) const;
