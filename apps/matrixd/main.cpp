@@ -1,11 +1,12 @@
-// matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports
-// and publishes it over MQTT.
+// matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports,
+// publishes it over MQTT and serves it to router control clients.
 #include "posix/stopsignals.h"
 #include "daemonoptions.h"
 #include "mqttbridge.h"
 #include "serial/portnames.h"
 #include "serial/qtserialcontrol.h"
 #include "switchboard.h"
+#include "videohubserver.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -99,6 +100,14 @@ int main(int argc, char* argv[])
     }
 
     QString error;
+    std::unique_ptr<VideohubServer> videohub;
+    if (config.videohub) {
+        videohub = std::make_unique<VideohubServer>(config, board.state(), board, &logLine);
+        if (!videohub->listen(error)) {
+            print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
+            return 2;
+        }
+    }
     if (!board.openShares(error)) {
         print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
         return 2;
@@ -117,6 +126,8 @@ int main(int argc, char* argv[])
     // Offline on the broker first, while the state still says what it is.
     if (mqtt)
         mqtt->stop();
+    if (videohub)
+        videohub->stop();
     board.stop();
     logLine(QStringLiteral("stopped"));
     return status;
