@@ -75,7 +75,9 @@ void BlockReader::takeLine(QByteArrayView line, Read& read)
             read.blocks.append(*std::exchange(block_, std::nullopt));
         return;
     }
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte order mark stays a character: a line that holds one is not empty.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(line);
     if (utf8.hasError()) {
         fault_ = Fault::NotText;

@@ -11,8 +11,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Taken from the socket at a time: a few blocks' worth, so that a flood is handled in turns.
-constexpr qint64 kReadChunk = 16 * 1024;
+// Taken from the socket at a time. What matrixd answers to this much (at most 13 times as
+// much) fits in the kernel and kMostUnsent, so a client that reads is never taken for one
+// that does not.
+constexpr qint64 kReadChunk = 4 * 1024;
 
 QString describeRoutes(const QList<VideohubRequest::Route>& routes)
 {
@@ -78,7 +80,9 @@ void VideohubConnection::send(const QByteArray& bytes)
 {
     if (closing_)
         return;
+    // Into the kernel now, so that only what it cannot take counts as unsent.
     socket_->write(bytes);
+    socket_->flush();
     if (socket_->bytesToWrite() > kMostUnsent) {
         endLogged_ = true;
         log(QStringLiteral("closed: it does not read (%1 bytes unsent)").arg(socket_->bytesToWrite()));
