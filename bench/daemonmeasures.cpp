@@ -29,17 +29,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString lineLink(const QTemporaryDir& dir)
-{
-    return dir.filePath(QStringLiteral("line/COM1"));
-}
-
-QString shareLink(const QTemporaryDir& dir)
-{
-    return dir.filePath(QStringLiteral("COM1"));
-}
-
-
 // utime + stime of a process in clock ticks, from /proc; -1 when unreadable.
 long cpuTicks(qint64 pid)
 {
@@ -64,84 +53,6 @@ double runQueueWaitMs(qint64 pid)
     const QList<QByteArray> fields = stat.readAll().split(' ');
     return fields.size() < 2 ? -1 : double(fields[1].toLongLong()) / 1e6;
 }
-
-bool waitForLink(const QString& path, std::chrono::milliseconds timeout)
-{
-    const auto deadline = Clock::now() + timeout;
-    while (!QFileInfo(path).isSymLink()) {
-        if (Clock::now() > deadline)
-            return false;
-        runEventLoopFor(5ms);
-    }
-    return true;
-}
-
-// The simulator on <dir>/line/COM1, ready once its link is there.
-QString startSimulator(Tool& sim, const QString& simPath, const QTemporaryDir& dir,
-                       const QStringList& extra, bool keepStdout)
-{
-    if (!QDir(dir.path()).mkpath(QStringLiteral("line")))
-        return QStringLiteral("no temporary directory");
-    if (!sim.start(simPath,
-                   QStringList{QStringLiteral("--dir"), dir.filePath(QStringLiteral("line"))} +
-                       extra,
-                   keepStdout))
-        return QStringLiteral("%1 did not start").arg(simPath);
-    if (!waitForLink(lineLink(dir), 5s))
-        return QStringLiteral("matrix-sim made no link: %1").arg(sim.tail());
-    return {};
-}
-
-QStringList daemonArguments(const QTemporaryDir& dir, const QString& poll)
-{
-    return {QStringLiteral("--port"), lineLink(dir), QStringLiteral("--share"), shareLink(dir),
-            QStringLiteral("--poll"), poll};
-}
-
-// matrixd on a line whose switcher is this process: <dir>/line/COM1 links to a pseudo-terminal
-// held here, and matrixd's share is <dir>/COM1. The start-up status query is answered.
-class DaemonOnLine {
-public:
-    explicit DaemonOnLine(const QString& matrixdPath)
-        : daemon_(dir_.filePath(QStringLiteral("matrixd.log")))
-    {
-        if (!dir_.isValid() || !QDir(dir_.path()).mkpath(QStringLiteral("line"))) {
-            error_ = QStringLiteral("no temporary directory");
-            return;
-        }
-        if (!line_.open() || !line_.linkAs(lineLink(dir_))) {
-            error_ = QStringLiteral("no pseudo-terminal");
-            return;
-        }
-        if (!daemon_.start(matrixdPath, daemonArguments(dir_, QStringLiteral("0")))) {
-            error_ = QStringLiteral("%1 did not start").arg(matrixdPath);
-            return;
-        }
-        const QByteArray query = line_.read(5s, statusQueryFrame().size());
-        if (query != statusQueryFrame()) {
-            error_ = QStringLiteral("matrixd sent no status query at start-up: %1").arg(daemon_.tail());
-            return;
-        }
-        line_.write(reply::status({1, 1, 1, 1}));
-        // Past matrixd's settle wait: its line is idle again.
-        runEventLoopFor(wire::kSettleWait + 70ms);
-        if (!daemon_.running() || !QFileInfo(shareLink(dir_)).isSymLink())
-            error_ = QStringLiteral("matrixd made no share: %1").arg(daemon_.tail());
-    }
-
-    bool ok() const { return error_.isEmpty(); }
-    QString error() const { return error_; }
-    PseudoTerminal& line() { return line_; }
-    QString dir() const { return dir_.path(); }
-    QString sharePath() const { return shareLink(dir_); }
-    Tool& daemon() { return daemon_; }
-
-private:
-    QTemporaryDir dir_;
-    PseudoTerminal line_;
-    Tool daemon_;
-    QString error_;
-};
 
 // The panel's window as the program builds it, opened in `dir`, whose COM1 someone else
 // provides.

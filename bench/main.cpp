@@ -6,6 +6,7 @@
 #include "mqttmeasures.h"
 #include "rig.h"
 #include "table.h"
+#include "videohubmeasures.h"
 
 #include <QApplication>
 #include <QFile>
@@ -31,6 +32,9 @@ struct Settings {
     int polls = 10'000;
     std::chrono::seconds idleSpan{20};
     int mqttRounds = 50;
+    int videohubClients = 32;
+    int videohubRounds = 50;
+    int videohubRoutes = 10'000;
 };
 
 Settings quickSettings()
@@ -50,6 +54,8 @@ Settings quickSettings()
     s.polls = 100;
     s.idleSpan = std::chrono::seconds{3};
     s.mqttRounds = 5;
+    s.videohubRounds = 5;
+    s.videohubRoutes = 300;
     return s;
 }
 
@@ -353,6 +359,98 @@ void addMqttRows(Table& table, const Settings& settings, const QString& matrixdP
                    .arg(nagle.timeouts));
 }
 
+void addVideohubRows(Table& table, const Settings& settings, const QString& matrixdPath,
+                     const QString& simPath)
+{
+    auto failedRow = [&](const QString& id, const QString& what, const QString& error) {
+        table.add({id, what, {}, {}, {}, {}, failed(error)});
+    };
+    if (matrixdPath.isEmpty() || simPath.isEmpty())
+        return failedRow(QStringLiteral("8"), QStringLiteral("matrixd for router control clients"),
+                         QStringLiteral("matrixd or matrix-sim not built"));
+    progress("8a-c a routing block to the line, the reply to the block at every client");
+    const QString load = loadAverage();
+    const VideohubRouteResult v =
+        measureVideohubRoutes(matrixdPath, settings.videohubClients, settings.videohubRounds);
+    if (!v.error.isEmpty()) {
+        failedRow(QStringLiteral("8a"), QStringLiteral("Router control routes"), v.error);
+    } else {
+        table.add({QStringLiteral("8a"),
+                   QStringLiteral("Routing block to the line, idle: write to frame readable (%1)")
+                       .arg(v.blockToLine.count),
+                   QStringLiteral("absolute"), formatMs(v.blockToLine.median),
+                   formatMs(v.blockToLine.p90), QStringLiteral("< 2 ms median"),
+                   verdictBelow(v.blockToLine.median, 2, QStringLiteral("ms"))});
+        table.add({QStringLiteral("8b"),
+                   QStringLiteral("Reply to the routing block at each of %1 clients: first paced "
+                                  "byte to block read (%2)")
+                       .arg(v.clients)
+                       .arg(v.replyToBlock.count),
+                   QStringLiteral("absolute"), formatMs(v.replyToBlock.median),
+                   formatMs(v.replyToBlock.p90), QStringLiteral("baseline"), {}});
+        const double afterSettle = v.replyToBlock.median - v.timerAlone.median;
+        table.add({QStringLiteral("8c"),
+                   QStringLiteral("Reply to the block after the 30 ms settle: 8b - a 30 ms timer "
+                                  "alone (%1), medians")
+                       .arg(formatMs(v.timerAlone.median)),
+                   QStringLiteral("absolute"), formatMs(afterSettle), {},
+                   QStringLiteral("within 2 ms"),
+                   v.timeouts ? QStringLiteral("MISSED: %1 timeouts").arg(v.timeouts)
+                              : verdictBelow(afterSettle, 2, QStringLiteral("ms"))});
+        table.note(QStringLiteral("8a-c: matrixd --poll 0 --videohub 127.0.0.1:PORT, %1 clients "
+                                  "of this side's on loopback, the first sending; %2 rounds after "
+                                  "%3 not counted. Medians: the first client's block to the last's "
+                                  "%4 (max %5); the 3 paced reply bytes took %6; max of 8a %7, of "
+                                  "8b %8. Wrong or missing frames %9, rounds with a client not told "
+                                  "within 2 s %10, commands matrixd logged as failed %11. Load "
+                                  "average when they started: %12.")
+                       .arg(v.clients)
+                       .arg(v.rounds)
+                       .arg(v.warmups)
+                       .arg(formatMs(v.spread.median), formatMs(v.spread.max),
+                            formatMs(v.writeSpan.median), formatMs(v.blockToLine.max),
+                            formatMs(v.replyToBlock.max))
+                       .arg(v.wrongFrames)
+                       .arg(v.timeouts)
+                       .arg(v.failures)
+                       .arg(load));
+    }
+
+    progress("8d-e matrixd's memory with router control clients over many routes");
+    const VideohubMemoryResult m = measureVideohubMemory(matrixdPath, simPath, settings.videohubClients,
+                                                         settings.videohubRoutes);
+    if (!m.error.isEmpty())
+        return failedRow(QStringLiteral("8d"), QStringLiteral("Router control memory"), m.error);
+    table.add({QStringLiteral("8d"),
+               QStringLiteral("Resident memory of matrixd, %1 router control clients, after %L2 "
+                              "routes")
+                   .arg(m.clients)
+                   .arg(m.routes),
+               QStringLiteral("absolute"), mb(double(m.lastKb)), {}, QStringLiteral("< 20 MB"),
+               m.maxKb < 20 * 1024
+                   ? QStringLiteral("met")
+                   : QStringLiteral("MISSED: %1 at most").arg(mb(double(m.maxKb)))});
+    const double ratio = double(m.lastKb) / double(m.firstKb);
+    table.add({QStringLiteral("8e"),
+               QStringLiteral("matrixd's memory, after %L1 / after %L2 routes")
+                   .arg(m.routes)
+                   .arg(m.firstAt),
+               QStringLiteral("ratio"), formatRatio(ratio), {}, QStringLiteral("< 1.05x (flat)"),
+               ratio < 1.05 ? QStringLiteral("met")
+                            : QStringLiteral("MISSED by %1").arg(formatRatio(ratio - 1.05))});
+    table.note(QStringLiteral("8d-e: the simulator without pacing as the switcher; one client "
+                              "routes, each route changing its output and waited for at every "
+                              "client: %L1 routes in %2 s; resident memory %3 after %L4 routes, "
+                              "%5 at most; routes refused or not told to every client within 2 s: "
+                              "%6.")
+                   .arg(m.routes)
+                   .arg(m.seconds, 0, 'f', 1)
+                   .arg(mb(double(m.firstKb)))
+                   .arg(m.firstAt)
+                   .arg(mb(double(m.maxKb)))
+                   .arg(m.refused));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -607,6 +705,7 @@ int main(int argc, char* argv[])
 
     addDaemonRows(table, settings, matrixdPath, simPath);
     addMqttRows(table, settings, matrixdPath);
+    addVideohubRows(table, settings, matrixdPath, simPath);
 
     table.note(QStringLiteral("Machine: %1 cores, load average %2 before and %3 after; Qt %4; "
                               "build type %5%6; total run %7 s.")

@@ -1,9 +1,10 @@
 #include "rig.h"
 
-#include "switcher/wire.h"
-
-#include "window/form1.h"
 #include "serial/replyintake.h"
+#include "switcher/commandframe.h"
+#include "switcher/replies.h"
+#include "switcher/wire.h"
+#include "window/form1.h"
 #include "window/lamp.h"
 #include "window/messagelog.h"
 
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <QWindow>
 
@@ -70,6 +72,17 @@ void runEventLoopFor(std::chrono::milliseconds duration)
     QEventLoop loop;
     QTimer::singleShot(duration, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() > deadline)
+            return false;
+        runEventLoopFor(std::chrono::milliseconds{5});
+    }
+    return true;
 }
 
 bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout)
@@ -139,4 +152,63 @@ LiveWindow::~LiveWindow()
 {
     form_.reset();
     QDir::setCurrent(previousDir_);
+}
+
+QString lineLink(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("line/COM1"));
+}
+
+QString shareLink(const QTemporaryDir& dir)
+{
+    return dir.filePath(QStringLiteral("COM1"));
+}
+
+QStringList daemonArguments(const QTemporaryDir& dir, const QString& poll)
+{
+    return {QStringLiteral("--port"), lineLink(dir), QStringLiteral("--share"), shareLink(dir),
+            QStringLiteral("--poll"), poll};
+}
+
+QString startSimulator(Tool& sim, const QString& simPath, const QTemporaryDir& dir,
+                       const QStringList& extra, bool keepStdout)
+{
+    if (!QDir(dir.path()).mkpath(QStringLiteral("line")))
+        return QStringLiteral("no temporary directory");
+    if (!sim.start(simPath,
+                   QStringList{QStringLiteral("--dir"), dir.filePath(QStringLiteral("line"))} +
+                       extra,
+                   keepStdout))
+        return QStringLiteral("%1 did not start").arg(simPath);
+    if (!waitUntil([&] { return QFileInfo(lineLink(dir)).isSymLink(); }, std::chrono::seconds{5}))
+        return QStringLiteral("matrix-sim made no link: %1").arg(sim.tail());
+    return {};
+}
+
+DaemonOnLine::DaemonOnLine(const QString& matrixdPath, const QStringList& moreArguments)
+    : daemon_(dir_.filePath(QStringLiteral("matrixd.log")))
+{
+    using namespace std::chrono_literals;
+    if (!dir_.isValid() || !QDir(dir_.path()).mkpath(QStringLiteral("line"))) {
+        error_ = QStringLiteral("no temporary directory");
+        return;
+    }
+    if (!line_.open() || !line_.linkAs(lineLink(dir_))) {
+        error_ = QStringLiteral("no pseudo-terminal");
+        return;
+    }
+    if (!daemon_.start(matrixdPath, daemonArguments(dir_, QStringLiteral("0")) + moreArguments)) {
+        error_ = QStringLiteral("%1 did not start").arg(matrixdPath);
+        return;
+    }
+    const QByteArray query = line_.read(5s, statusQueryFrame().size());
+    if (query != statusQueryFrame()) {
+        error_ = QStringLiteral("matrixd sent no status query at start-up: %1").arg(daemon_.tail());
+        return;
+    }
+    line_.write(reply::status({1, 1, 1, 1}));
+    // Past matrixd's settle wait: its line is idle again.
+    runEventLoopFor(wire::kSettleWait + 70ms);
+    if (!daemon_.running() || !QFileInfo(shareLink(dir_)).isSymLink())
+        error_ = QStringLiteral("matrixd made no share: %1").arg(daemon_.tail());
 }

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class Form1;
@@ -36,6 +37,8 @@ public:
 
 // Runs a real event loop for this long.
 void runEventLoopFor(std::chrono::milliseconds duration);
+// Runs the event loop until `done` holds; false after the timeout.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 // Processes events until the widget's window is exposed; false after the timeout.
 bool waitExposed(QWidget& widget, std::chrono::milliseconds timeout = std::chrono::seconds{5});
 // Output o (1..4) routed to an input that moves on by one every iteration, so every lamp
@@ -128,5 +131,33 @@ private:
     QtSerialControl serial_;
     CountingBoxes boxes_;
     std::unique_ptr<Form1> form_;
+    QString error_;
+};
+
+// matrixd's line and share in a temporary directory: <dir>/line/COM1 and <dir>/COM1.
+QString lineLink(const QTemporaryDir& dir);
+QString shareLink(const QTemporaryDir& dir);
+QStringList daemonArguments(const QTemporaryDir& dir, const QString& poll);
+// The simulator on <dir>/line/COM1, ready once its link is there; empty, or what went wrong.
+QString startSimulator(Tool& sim, const QString& simPath, const QTemporaryDir& dir,
+                       const QStringList& extra, bool keepStdout);
+
+// matrixd on a line whose switcher is this process: <dir>/line/COM1 links to a pseudo-terminal
+// held here, and matrixd's share is <dir>/COM1. The start-up status query is answered.
+class DaemonOnLine {
+public:
+    explicit DaemonOnLine(const QString& matrixdPath, const QStringList& moreArguments = {});
+
+    bool ok() const { return error_.isEmpty(); }
+    QString error() const { return error_; }
+    PseudoTerminal& line() { return line_; }
+    QString dir() const { return dir_.path(); }
+    QString sharePath() const { return shareLink(dir_); }
+    Tool& daemon() { return daemon_; }
+
+private:
+    QTemporaryDir dir_;
+    PseudoTerminal line_;
+    Tool daemon_;
     QString error_;
 };
