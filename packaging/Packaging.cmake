@@ -40,7 +40,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The panel cannot show a window without the platform plugins.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
-libqt6serialport6 (>= 6.4), qt6-qpa-plugins (>= 6.4), libmosquitto1")
+libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), qt6-qpa-plugins (>= 6.4), \
+libmosquitto1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 include(CPack)
 
