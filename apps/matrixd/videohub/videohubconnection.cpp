@@ -14,7 +14,7 @@ namespace {
 // Taken from the socket at a time. What matrixd answers to this much (at most 13 times as
 // much) fits in the kernel and kMostUnsent, so a client that reads is never taken for one
 // that does not.
-constexpr qint64 kReadChunk = 4 * 1024;
+constexpr qint64 kReadChunk = qint64{4} * 1024;
 
 QString describeRoutes(const QList<VideohubRequest::Route>& routes)
 {

@@ -23,7 +23,7 @@ public:
 
     // Bytes the client has not taken yet, beyond which it is taken as not reading. The
     // greeting is under 2 kB and an update a few dozen bytes.
-    static constexpr qint64 kMostUnsent = 64 * 1024;
+    static constexpr qint64 kMostUnsent = qint64{64} * 1024;
 
     // Takes the connected socket over. The blocks, state and commands must outlive it.
     VideohubConnection(QTcpSocket* socket, const StatusBlocks& blocks, SwitcherState& state,
