@@ -18,7 +18,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Owns the serial line of a 4x4 HDMI matrix switcher, keeps its state, shares it through\n"
-        "virtual ports and publishes it over MQTT."));
+        "virtual ports, publishes it over MQTT and serves it on a web page."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption config(QStringLiteral("config"),
@@ -37,11 +37,14 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),
                                   QStringLiteral("Publish to the MQTT broker at HOST[:PORT]."),
                                   QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption http(QStringLiteral("http"),
+                                  QStringLiteral("Serve the web page and HTTP API at HOST[:PORT]."),
+                                  QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Print the effective configuration and exit."));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Log the traffic on the line too."));
-    parser.addOptions({help, config, port, share, poll, mqtt, check, trace});
+    parser.addOptions({help, config, port, share, poll, mqtt, http, check, trace});
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -88,6 +91,14 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
             c.mqtt = MqttSettings{};
         c.mqtt->host = match.captured(1);
         c.mqtt->port = number;
+    }
+    if (parser.isSet(http)) {
+        const auto listen = parseHttpListen(parser.value(http));
+        if (!listen)
+            return refuse(QStringLiteral("--http takes HOST[:PORT], not \"%1\"").arg(parser.value(http)));
+        c.http = c.http.value_or(HttpSettings{});
+        c.http->listen = *listen;
+        c.http->listenLine = 0;
     }
     if (auto error = completeSwitcherConfig(c))
         return refuse(error->text);

@@ -1,7 +1,8 @@
-// matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports
-// and publishes it over MQTT.
+// matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports,
+// publishes it over MQTT and serves it on a web page.
 #include "posix/stopsignals.h"
 #include "daemonoptions.h"
+#include "httpsurface.h"
 #include "mqttbridge.h"
 #include "serial/portnames.h"
 #include "serial/qtserialcontrol.h"
@@ -107,6 +108,14 @@ int main(int argc, char* argv[])
         logLine(QStringLiteral("stopping on signal %1").arg(number));
         QCoreApplication::quit();
     });
+    std::unique_ptr<HttpSurface> http;
+    if (config.http) {
+        http = std::make_unique<HttpSurface>(config, board.state(), board, &logLine);
+        if (!http->start(error)) {
+            print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
+            return 2;
+        }
+    }
     std::unique_ptr<MqttBridge> mqtt;
     if (config.mqtt) {
         mqtt = std::make_unique<MqttBridge>(config, board.state(), board, &logLine);
@@ -117,6 +126,8 @@ int main(int argc, char* argv[])
     // Offline on the broker first, while the state still says what it is.
     if (mqtt)
         mqtt->stop();
+    if (http)
+        http->stop();
     board.stop();
     logLine(QStringLiteral("stopped"));
     return status;

@@ -17,6 +17,7 @@ const QString kSwitcherSection = QStringLiteral("switcher");
 const QString kInputsSection = QStringLiteral("inputs");
 const QString kOutputsSection = QStringLiteral("outputs");
 const QString kMqttSection = QStringLiteral("mqtt");
+const QString kHttpSection = QStringLiteral("http");
 const QString kPresetPrefix = QStringLiteral("preset ");
 
 constexpr int kMaxPollSeconds = 86'400;
@@ -73,7 +74,7 @@ public:
 private:
     void fail(const QString& what)
     {
-        if (error_.isEmpty())
+        if (error_.isEmpty() && !what.isEmpty())
             error_ = QStringLiteral("%1:%2: %3").arg(fileName_).arg(line_).arg(what);
     }
 
@@ -106,6 +107,8 @@ private:
             readOutputName(key, value);
         else if (section_ == kMqttSection)
             readMqttKey(key, value);
+        else if (section_ == kHttpSection)
+            fail(readHttpKey(*config_.http, key, value, line_));
         else
             readPresetKey(key, value);
     }
@@ -126,6 +129,12 @@ private:
             mqttPortGiven_ = false;
             return;
         }
+        if (lower == kHttpSection) {
+            section_ = lower;
+            config_.http = HttpSettings{};
+            config_.http->sectionLine = line_;
+            return;
+        }
         if (lower.startsWith(kPresetPrefix)) {
             const QString presetName = name.mid(kPresetPrefix.size()).trimmed();
             if (const QString problem = nameProblem(presetName); !problem.isEmpty())
@@ -136,7 +145,7 @@ private:
             return;
         }
         fail(QStringLiteral("unknown section [%1]; known: [switcher], [inputs], [outputs], "
-                            "[preset NAME], [mqtt]")
+                            "[preset NAME], [mqtt], [http]")
                  .arg(name));
     }
 
@@ -407,6 +416,10 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config)
     const QString where = config.file.isEmpty() ? QString() : config.file + QStringLiteral(": ");
     if (config.port.isEmpty())
         return ConfigError{where + QStringLiteral("no port: give [switcher] port or --port")};
+    if (config.http) {
+        if (auto error = completeHttpSettings(*config.http, config.file))
+            return ConfigError{*error};
+    }
     if (!config.mqtt)
         return std::nullopt;
     MqttSettings& mqtt = *config.mqtt;
@@ -482,5 +495,7 @@ QString describeSwitcherConfig(const SwitcherConfig& config)
         line(QStringLiteral("topic"), mqtt.topic);
         line(QStringLiteral("discovery"), mqtt.discoveryPrefix);
     }
+    if (config.http)
+        text += describeHttpSettings(*config.http);
     return text;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/httpsettings.h"
 #include "switcher/commandframe.h"
 #include "serial/portnames.h"
 #include "switcher/names.h"
@@ -55,6 +56,7 @@ struct SwitcherConfig {
     std::array<QString, kOutputCount> outputNames{}; // empty: unnamed
     QList<Preset> presets;
     std::optional<MqttSettings> mqtt;
+    std::optional<HttpSettings> http;
 
     // "Blu-ray", or "Input 3" when unnamed.
     QString inputLabel(int input) const;

@@ -1,0 +1,86 @@
+#include "eventshub.h"
+
+#include "apijson.h"
+#include "peeraddress.h"
+
+#include <QJsonDocument>
+#include <QTcpSocket>
+#include <QWebSocket>
+
+#include <algorithm>
+
+namespace {
+
+QString eventText(const SwitcherConfig& config, const SwitcherState& state)
+{
+    return QString::fromUtf8(
+        QJsonDocument(apijson::stateEvent(config, state)).toJson(QJsonDocument::Compact));
+}
+
+// What the operating system has not yet taken from this client's connection.
+qint64 unsentBytes(const QWebSocket& client)
+{
+    const auto* socket = client.findChild<QTcpSocket*>();
+    return socket ? socket->bytesToWrite() : 0;
+}
+
+} // namespace
+
+EventsHub::EventsHub(const SwitcherConfig& config, const SwitcherState& state,
+                     const HttpLimits& limits, Log log, QObject* parent)
+    : QObject(parent), config_(config), state_(state), limits_(limits), log_(std::move(log))
+{
+    connect(&state_, &SwitcherState::changed, this, &EventsHub::sendToAll);
+    connect(&state_, &SwitcherState::answeringChanged, this, &EventsHub::sendToAll);
+}
+
+EventsHub::~EventsHub()
+{
+    closeAll();
+}
+
+void EventsHub::add(std::unique_ptr<QWebSocket> owned)
+{
+    QWebSocket* client = owned.release();
+    client->setParent(this);
+    client->setMaxAllowedIncomingFrameSize(quint64(limits_.eventsIncoming));
+    client->setMaxAllowedIncomingMessageSize(quint64(limits_.eventsIncoming));
+    clients_.push_back(client);
+    connect(client, &QWebSocket::disconnected, this, [this, client] {
+        clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+        client->deleteLater();
+    });
+    send(*client, eventText(config_, state_));
+}
+
+void EventsHub::closeAll()
+{
+    for (QWebSocket* client : std::exchange(clients_, {})) {
+        client->disconnect(this);
+        client->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("matrixd stops"));
+        client->deleteLater();
+    }
+}
+
+void EventsHub::sendToAll()
+{
+    if (clients_.empty())
+        return;
+    const QString text = eventText(config_, state_);
+    // A copy: a client closed for its backlog leaves the list meanwhile.
+    const std::vector<QWebSocket*> clients = clients_;
+    for (QWebSocket* client : clients)
+        send(*client, text);
+}
+
+void EventsHub::send(QWebSocket& client, const QString& text)
+{
+    client.sendTextMessage(text);
+    if (unsentBytes(client) <= limits_.eventsBacklog)
+        return;
+    if (log_)
+        log_(QStringLiteral("closed the events of %1: it stopped reading (%2 KiB waiting)")
+                 .arg(peerAddressText(client.peerAddress()))
+                 .arg(unsentBytes(client) / 1024));
+    client.abort();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "config/switcherconfig.h"
+#include "httplimits.h"
+#include "switcherstate.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QWebSocket;
+
+// The WebSocket clients of GET /api/v1/events: each gets the whole state at once and again
+// after every change, the answering flag included. A client that stops reading is closed once
+// what waits for it passes the bound, so it never holds memory.
+class EventsHub : public QObject {
+    Q_OBJECT
+public:
+    using Log = std::function<void(const QString&)>;
+
+    EventsHub(const SwitcherConfig& config, const SwitcherState& state, const HttpLimits& limits,
+              Log log, QObject* parent = nullptr);
+    ~EventsHub() override;
+
+    // A client already let in.
+    void add(std::unique_ptr<QWebSocket> client);
+    int clients() const { return int(clients_.size()); }
+    void closeAll();
+
+private:
+    void sendToAll();
+    void send(QWebSocket& client, const QString& text);
+
+    const SwitcherConfig& config_;
+    const SwitcherState& state_;
+    HttpLimits limits_;
+    Log log_;
+    std::vector<QWebSocket*> clients_;
+};
