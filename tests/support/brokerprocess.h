@@ -11,10 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <arpa/inet.h>
+#include "support/freeport.h"
+
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 class BrokerProcess {
@@ -29,7 +28,7 @@ public:
     // Starts (or starts again, on the same port) and waits until it listens.
     bool start()
     {
-        if (!dir_.isValid() || (port_ == 0 && (port_ = freePort()) == 0) || !writeConfig())
+        if (!dir_.isValid() || (port_ == 0 && (port_ = freeLoopbackPort()) == 0) || !writeConfig())
             return false;
         log_.clear();
         process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -63,21 +62,6 @@ public:
     qsizetype connectionAttempts() { return log().count(QStringLiteral("New connection from")); }
 
 private:
-    static int freePort()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        int port = 0;
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        ::close(fd);
-        return port;
-    }
-
     bool writeConfig()
     {
         QString config = QStringLiteral("listener %1 127.0.0.1\npersistence false\n"

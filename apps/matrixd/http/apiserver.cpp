@@ -106,13 +106,24 @@ bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         if (answer.closeAfter)
             alive->disconnectFromHost();
     };
+    // Qt 6.4 asks here before it upgrades: true lets the WebSocket handshake go on, false
+    // closes the connection after the refusal written.
+    if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        const auto refused = upgradeRefusal(request);
+        if (!refused)
+            return true;
+        HttpReply answer = *refused;
+        answer.closeAfter = true;
+        reply(answer);
+        return false;
+    }
     route(request, segmentsOf(request.url()), reply);
     return true;
 }
 
 void ApiServer::missingHandler(const QHttpServerRequest&, QTcpSocket* socket)
 {
-    // handleRequest() takes every request; this is for the library's sake.
+    // Only a refused upgrade comes here, its answer written.
     socket->disconnectFromHost();
 }
 
@@ -378,29 +389,29 @@ HttpReply ApiServer::logIn(const QHttpServerRequest& request)
     return done.with("Set-Cookie", auth_.sessionCookie(result.token, config_.http->isHttps()));
 }
 
-QString ApiServer::refusalOfEvents(const QHostAddress& from, const QString& path,
-                                   const std::function<QByteArray(const QByteArray&)>& header)
+std::optional<HttpReply> ApiServer::upgradeRefusal(const QHttpServerRequest& request)
 {
+    const QString from = peerAddressText(request.remoteAddress());
+    const QString path = request.url().path();
+    std::optional<HttpReply> refused;
     if (path != u"/api/v1/events")
-        return QStringLiteral("no WebSocket at %1").arg(path.left(100));
-    if (hostRefusal(header("host")))
-        return QStringLiteral("not a loopback name");
-    const QByteArray origin = header("origin");
-    if (!origin.isEmpty() && QString::fromLatin1(origin).toLower() != ownOrigin(header("host")))
-        return QStringLiteral("it comes from %1, not the page").arg(QString::fromLatin1(origin.left(100)));
-    const SessionAuth::Result result =
-        auth_.check(from, header("authorization"), header("cookie"));
-    switch (result.verdict) {
-    case SessionAuth::Verdict::Allowed:
-        return {};
-    case SessionAuth::Verdict::Missing:
-        return QStringLiteral("no password given");
-    case SessionAuth::Verdict::Wrong:
-        return QStringLiteral("wrong password");
-    case SessionAuth::Verdict::Waiting:
-        return QStringLiteral("too soon after a wrong password");
-    }
-    return {};
+        refused = HttpReply::problem(404, QStringLiteral("no WebSocket at %1").arg(path.left(100)));
+    else if (!(refused = hostRefusal(request.value("host"))))
+        refused = refusal(request, false);
+    const QByteArray origin = request.value("origin");
+    if (!refused && !origin.isEmpty() &&
+        QString::fromLatin1(origin).toLower() != ownOrigin(request.value("host")))
+        refused = HttpReply::problem(403, QStringLiteral("the events are for matrixd's own page, "
+                                                         "not %1")
+                                              .arg(QString::fromLatin1(origin.left(100))));
+    if (refused)
+        log(QStringLiteral("http: refused the events to %1: %2 (%3)")
+                .arg(from, QJsonDocument::fromJson(refused->body)
+                               .object()
+                               .value(QStringLiteral("detail"))
+                               .toString())
+                .arg(refused->status));
+    return refused;
 }
 
 void ApiServer::log(const QString& text) const

@@ -27,11 +27,6 @@ public:
     ApiServer(const SwitcherConfig& config, SwitcherState& state, SwitcherCommands& commands,
               SessionAuth& auth, Log log, QObject* parent = nullptr);
 
-    // Whether a WebSocket upgrade for GET /api/v1/events may go on; the reason when not.
-    // `headers` are the handshake's.
-    QString refusalOfEvents(const QHostAddress& from, const QString& path,
-                            const std::function<QByteArray(const QByteArray&)>& header);
-
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
@@ -47,6 +42,8 @@ private:
     void command(const QHttpServerRequest& request, const QStringList& path, const Reply& reply);
     std::optional<HttpReply> refusal(const QHttpServerRequest& request, bool changes);
     std::optional<HttpReply> hostRefusal(const QByteArray& host) const;
+    // Why a WebSocket upgrade may not go on, if it may not.
+    std::optional<HttpReply> upgradeRefusal(const QHttpServerRequest& request);
     HttpReply logIn(const QHttpServerRequest& request);
     HttpReply stateReply(int status = 200) const;
     void run(const QString& origin, const QString& what,

@@ -17,18 +17,12 @@ QString eventText(const SwitcherConfig& config, const SwitcherState& state)
         QJsonDocument(apijson::stateEvent(config, state)).toJson(QJsonDocument::Compact));
 }
 
-// What the operating system has not yet taken from this client's connection.
-qint64 unsentBytes(const QWebSocket& client)
-{
-    const auto* socket = client.findChild<QTcpSocket*>();
-    return socket ? socket->bytesToWrite() : 0;
-}
-
 } // namespace
 
 EventsHub::EventsHub(const SwitcherConfig& config, const SwitcherState& state,
-                     const HttpLimits& limits, Log log, QObject* parent)
-    : QObject(parent), config_(config), state_(state), limits_(limits), log_(std::move(log))
+                     const HttpLimits& limits, ConnectionOf connectionOf, Log log, QObject* parent)
+    : QObject(parent), config_(config), state_(state), limits_(limits),
+      connectionOf_(std::move(connectionOf)), log_(std::move(log))
 {
     connect(&state_, &SwitcherState::changed, this, &EventsHub::sendToAll);
     connect(&state_, &SwitcherState::answeringChanged, this, &EventsHub::sendToAll);
@@ -76,11 +70,14 @@ void EventsHub::sendToAll()
 void EventsHub::send(QWebSocket& client, const QString& text)
 {
     client.sendTextMessage(text);
-    if (unsentBytes(client) <= limits_.eventsBacklog)
+    // What the operating system has not taken yet waits in the connection's buffer.
+    const QTcpSocket* connection = connectionOf_ ? connectionOf_(client) : nullptr;
+    const qint64 waiting = connection ? connection->bytesToWrite() : 0;
+    if (waiting <= limits_.eventsBacklog)
         return;
     if (log_)
         log_(QStringLiteral("closed the events of %1: it stopped reading (%2 KiB waiting)")
                  .arg(peerAddressText(client.peerAddress()))
-                 .arg(unsentBytes(client) / 1024));
+                 .arg(waiting / 1024));
     client.abort();
 }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QTcpSocket;
 class QWebSocket;
 
 // The WebSocket clients of GET /api/v1/events: each gets the whole state at once and again
@@ -18,9 +19,11 @@ class EventsHub : public QObject {
     Q_OBJECT
 public:
     using Log = std::function<void(const QString&)>;
+    // The TCP connection a WebSocket runs on: Qt keeps it out of the WebSocket's reach.
+    using ConnectionOf = std::function<const QTcpSocket*(const QWebSocket&)>;
 
     EventsHub(const SwitcherConfig& config, const SwitcherState& state, const HttpLimits& limits,
-              Log log, QObject* parent = nullptr);
+              ConnectionOf connectionOf, Log log, QObject* parent = nullptr);
     ~EventsHub() override;
 
     // A client already let in.
@@ -35,6 +38,7 @@ private:
     const SwitcherConfig& config_;
     const SwitcherState& state_;
     HttpLimits limits_;
+    ConnectionOf connectionOf_;
     Log log_;
     std::vector<QWebSocket*> clients_;
 };

@@ -8,6 +8,8 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <http_parser.h>
 
 namespace {
@@ -37,7 +39,13 @@ void HttpListener::incomingConnection(qintptr descriptor)
         return;
     }
     ++connections_;
-    connect(socket, &QObject::destroyed, this, [this] { --connections_; });
+    live_.push_back(socket);
+    connect(socket, &QObject::destroyed, this, [this, socket] {
+        --connections_;
+        live_.erase(std::remove(live_.begin(), live_.end(), socket), live_.end());
+    });
+    // The kernel's part of what a slow reader leaves waiting is bounded too.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(limits_.eventsBacklog));
     new ConnectionWatch(*socket, limits_, log_);
     if (!tls_) {
         handOver(socket);
@@ -53,6 +61,15 @@ void HttpListener::incomingConnection(qintptr descriptor)
     });
     connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->abort(); });
     secure->startServerEncryption();
+}
+
+const QTcpSocket* HttpListener::connectionFrom(const QHostAddress& address, quint16 port) const
+{
+    for (const QTcpSocket* socket : live_) {
+        if (socket->peerPort() == port && socket->peerAddress() == address)
+            return socket;
+    }
+    return nullptr;
 }
 
 void HttpListener::handOver(QTcpSocket* socket)

@@ -6,6 +6,7 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <vector>
 #include <optional>
 
 // The listening socket of the web surface. It counts the connections (WebSockets too) and
@@ -20,6 +21,8 @@ public:
                  QObject* parent = nullptr);
 
     int connections() const { return connections_; }
+    // The live connection from this address and port, if any.
+    const QTcpSocket* connectionFrom(const QHostAddress& address, quint16 port) const;
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -31,6 +34,7 @@ private:
     HttpLimits limits_;
     std::optional<QSslConfiguration> tls_;
     Log log_;
+    std::vector<QTcpSocket*> live_;
     int connections_ = 0;
     int refusing_ = 0;
 };

@@ -3,7 +3,6 @@
 #include "apiserver.h"
 #include "eventshub.h"
 #include "httplistener.h"
-#include "peeraddress.h"
 #include "sessionauth.h"
 
 #include <QFile>
@@ -44,8 +43,13 @@ HttpSurface::HttpSurface(const SwitcherConfig& config, SwitcherState& state,
     limits_.maxClients = config_.http->maxClients;
     auth_ = std::make_unique<SessionAuth>(config_.http->password, limits_);
     server_ = std::make_unique<ApiServer>(config_, state, commands, *auth_, log_);
-    events_ = std::make_unique<EventsHub>(config_, state, limits_,
-                                          [this](const QString& text) { this->log(text); });
+    events_ = std::make_unique<EventsHub>(
+        config_, state, limits_,
+        [this](const QWebSocket& client) {
+            return listener_ ? listener_->connectionFrom(client.peerAddress(), client.peerPort())
+                             : nullptr;
+        },
+        [this](const QString& text) { this->log(text); });
     connect(server_.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             &HttpSurface::takeWebSockets);
 }
@@ -117,26 +121,10 @@ quint16 HttpSurface::port() const
 
 void HttpSurface::takeWebSockets()
 {
+    // Let in by the server already: path, origin and password were checked before the upgrade.
     while (server_->hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> client = server_->nextPendingWebSocketConnection();
-        if (!client)
-            return;
-        const QNetworkRequest handshake = client->request();
-        const QString why = server_->refusalOfEvents(
-            client->peerAddress(), client->requestUrl().path(),
-            [&handshake](const QByteArray& name) { return handshake.rawHeader(name); });
-        if (why.isEmpty()) {
+        if (std::unique_ptr<QWebSocket> client = server_->nextPendingWebSocketConnection())
             events_->add(std::move(client));
-            continue;
-        }
-        // Qt 6.4 has answered the upgrade before anyone may look at it: the client is
-        // closed before it is sent anything.
-        log(QStringLiteral("refused the events to %1: %2")
-                .arg(peerAddressText(client->peerAddress()), why));
-        QWebSocket* refused = client.release();
-        refused->setParent(this);
-        connect(refused, &QWebSocket::disconnected, refused, &QObject::deleteLater);
-        refused->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
     }
 }
 
