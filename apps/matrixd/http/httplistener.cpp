@@ -29,7 +29,7 @@ HttpListener::HttpListener(const HttpLimits& limits, std::optional<QSslConfigura
 
 void HttpListener::incomingConnection(qintptr descriptor)
 {
-    if (connections_ >= limits_.maxClients) {
+    if (connections() >= limits_.maxClients) {
         refuse(descriptor);
         return;
     }
@@ -38,12 +38,8 @@ void HttpListener::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    ++connections_;
-    live_.push_back(socket);
-    connect(socket, &QObject::destroyed, this, [this, socket] {
-        --connections_;
-        live_.erase(std::remove(live_.begin(), live_.end(), socket), live_.end());
-    });
+    // Counted by weak pointers: the WebSocket that takes a connection over cuts its signals.
+    live_.emplace_back(socket);
     // The kernel's part of what a slow reader leaves waiting is bounded too.
     socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(limits_.eventsBacklog));
     new ConnectionWatch(*socket, limits_, log_);
@@ -63,10 +59,18 @@ void HttpListener::incomingConnection(qintptr descriptor)
     secure->startServerEncryption();
 }
 
+int HttpListener::connections()
+{
+    live_.erase(std::remove_if(live_.begin(), live_.end(),
+                               [](const QPointer<QTcpSocket>& socket) { return socket.isNull(); }),
+                live_.end());
+    return int(live_.size());
+}
+
 const QTcpSocket* HttpListener::connectionFrom(const QHostAddress& address, quint16 port) const
 {
-    for (const QTcpSocket* socket : live_) {
-        if (socket->peerPort() == port && socket->peerAddress() == address)
+    for (const QPointer<QTcpSocket>& socket : live_) {
+        if (socket && socket->peerPort() == port && socket->peerAddress() == address)
             return socket;
     }
     return nullptr;
@@ -87,7 +91,7 @@ void HttpListener::refuse(qintptr descriptor)
         if (log_ && socket->state() == QAbstractSocket::ConnectedState)
             log_(QStringLiteral("refused a connection from %1: %2 clients already")
                      .arg(peerAddressText(socket->peerAddress()))
-                     .arg(connections_));
+                     .arg(live_.size()));
         socket->abort();
         delete socket;
         return;
@@ -97,7 +101,7 @@ void HttpListener::refuse(qintptr descriptor)
     if (log_)
         log_(QStringLiteral("refused a connection from %1: %2 clients already (503)")
                  .arg(peerAddressText(socket->peerAddress()))
-                 .arg(connections_));
+                 .arg(live_.size()));
     HttpReply reply = HttpReply::problem(
         503, QStringLiteral("matrixd serves %1 clients at once; try again shortly")
                  .arg(limits_.maxClients));

@@ -2,6 +2,7 @@
 
 #include "httplimits.h"
 
+#include <QPointer>
 #include <QSslConfiguration>
 #include <QTcpServer>
 
@@ -20,7 +21,7 @@ public:
     HttpListener(const HttpLimits& limits, std::optional<QSslConfiguration> tls, Log log,
                  QObject* parent = nullptr);
 
-    int connections() const { return connections_; }
+    int connections();
     // The live connection from this address and port, if any.
     const QTcpSocket* connectionFrom(const QHostAddress& address, quint16 port) const;
 
@@ -34,7 +35,6 @@ private:
     HttpLimits limits_;
     std::optional<QSslConfiguration> tls_;
     Log log_;
-    std::vector<QTcpSocket*> live_;
-    int connections_ = 0;
+    std::vector<QPointer<QTcpSocket>> live_;
     int refusing_ = 0;
 };

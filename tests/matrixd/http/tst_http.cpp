@@ -407,6 +407,14 @@ private slots:
         QVERIFY(rig.start("max_clients = 4\n"));
         const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(rig.port) + "\r\n";
 
+        // WebSockets count while they are open, and no longer once closed.
+        for (int i = 0; i < 6; ++i) {
+            EventsClient events(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(rig.port));
+            QTRY_COMPARE(events.texts.size(), 1);
+            events.socket.close();
+            QTRY_VERIFY(events.closed);
+        }
+
         // Slow and idle connections, left to run out while the rest is checked.
         RawConnection slow, idle;
         QVERIFY(slow.open(rig.port) && idle.open(rig.port));

@@ -113,7 +113,8 @@ function build(next) {
   const template = $('output-template');
   for (const output of next.outputs) {
     const card = template.content.firstElementChild.cloneNode(true);
-    const label = `${output.name} (output ${output.output})`;
+    const plain = output.name === `Output ${output.output}`;
+    const label = plain ? output.name : `${output.name} (output ${output.output})`;
     card.dataset.output = output.output;
     card.querySelector('.output-name').textContent = label;
     const group = card.querySelector('.routing');
