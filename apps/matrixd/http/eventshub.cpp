@@ -26,6 +26,8 @@ EventsHub::EventsHub(const SwitcherConfig& config, const SwitcherState& state,
 {
     connect(&state_, &SwitcherState::changed, this, &EventsHub::sendToAll);
     connect(&state_, &SwitcherState::answeringChanged, this, &EventsHub::sendToAll);
+    connect(&pings_, &QTimer::timeout, this, &EventsHub::pingAll);
+    pings_.start(limits_.eventsPing);
 }
 
 EventsHub::~EventsHub()
@@ -42,8 +44,10 @@ void EventsHub::add(std::unique_ptr<QWebSocket> owned)
     clients_.push_back(client);
     connect(client, &QWebSocket::disconnected, this, [this, client] {
         clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+        unanswered_.remove(client);
         client->deleteLater();
     });
+    connect(client, &QWebSocket::pong, this, [this, client] { unanswered_.remove(client); });
     send(*client, eventText(config_, state_));
 }
 
@@ -53,6 +57,23 @@ void EventsHub::closeAll()
         client->disconnect(this);
         client->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("matrixd stops"));
         client->deleteLater();
+    }
+}
+
+void EventsHub::pingAll()
+{
+    const std::vector<QWebSocket*> clients = clients_;
+    for (QWebSocket* client : clients) {
+        if (unanswered_.contains(client)) {
+            if (log_)
+                log_(QStringLiteral("closed the events of %1: no answer to a ping in %2 s")
+                         .arg(peerAddressText(client->peerAddress()))
+                         .arg(limits_.eventsPing.count() / 1000));
+            client->abort();
+            continue;
+        }
+        unanswered_.insert(client);
+        client->ping();
     }
 }
 

@@ -5,6 +5,8 @@
 #include "switcherstate.h"
 
 #include <QObject>
+#include <QSet>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -14,7 +16,8 @@ class QWebSocket;
 
 // The WebSocket clients of GET /api/v1/events: each gets the whole state at once and again
 // after every change, the answering flag included. A client that stops reading is closed once
-// what waits for it passes the bound, so it never holds memory.
+// what waits for it passes the bound, so it never holds memory; one that no longer answers
+// pings (a phone gone to sleep, a network gone) is closed so it does not hold a place.
 class EventsHub : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +36,7 @@ public:
 
 private:
     void sendToAll();
+    void pingAll();
     void send(QWebSocket& client, const QString& text);
 
     const SwitcherConfig& config_;
@@ -41,4 +45,6 @@ private:
     ConnectionOf connectionOf_;
     Log log_;
     std::vector<QWebSocket*> clients_;
+    QSet<QWebSocket*> unanswered_; // pinged, no pong yet
+    QTimer pings_;
 };

@@ -14,6 +14,7 @@ struct HttpLimits {
     std::chrono::milliseconds idleTime{60'000};    // a kept-alive connection with nothing to do
     qint64 eventsBacklog = 64 * 1024;         // unsent bytes before a WebSocket client is closed
     qint64 eventsIncoming = 1024;             // a client has nothing to say; bigger is refused
+    std::chrono::milliseconds eventsPing{30'000}; // a client that answers no ping in this long goes
     int sessions = 256;                       // logged-in browsers remembered, oldest forgotten
     int failedAddresses = 1024;               // addresses remembered for the login delay
 };

@@ -27,6 +27,8 @@ struct HttpRig {
     QString share = dir.path() + QStringLiteral("/COM2");
     QString config = dir.path() + QStringLiteral("/hall.conf");
     QString passwordFile = dir.path() + QStringLiteral("/web.password");
+    // Long enough that a loaded machine does not turn a confirmation into a timeout.
+    int timeoutMs = 3000;
     std::unique_ptr<DaemonProcess> daemon;
 
     QString base(const QString& scheme = QStringLiteral("http")) const
@@ -38,7 +40,7 @@ struct HttpRig {
     QByteArray configText(const QByteArray& http) const
     {
         return "[switcher]\nport = " + sim.link().toUtf8() + "\nshare = " + share.toUtf8() +
-               "\npoll = 0\n[inputs]\n3 = Laptop\n[outputs]\nB = Projector\n"
+               "\npoll = 0\ntimeout = " + QByteArray::number(timeoutMs) + "\n[inputs]\n3 = Laptop\n[outputs]\nB = Projector\n"
                "[preset Movie night]\nA = 2\nB = Laptop\n[http]\nlisten = 127.0.0.1:" +
                QByteArray::number(port) + "\n" + http;
     }
@@ -125,8 +127,8 @@ private slots:
         scratch::writeFile(rig.config, rig.configText({}).replace("127.0.0.1:", "0.0.0.0:"));
         DaemonProcess open({"--config", rig.config});
         QCOMPARE(open.waitForExit(), 2);
-        // The listen key is line 13 of the file.
-        QCOMPARE(open.output(), QStringLiteral("matrixd: %1:13: [http] listen 0.0.0.0:%2 reaches the "
+        // The listen key is line 14 of the file.
+        QCOMPARE(open.output(), QStringLiteral("matrixd: %1:14: [http] listen 0.0.0.0:%2 reaches the "
                                                "network: give password_file, or listen on 127.0.0.1\n")
                                     .arg(rig.config)
                                     .arg(rig.port));
@@ -168,6 +170,7 @@ private slots:
     void api_eachEndpointConfirmedOnTheLine_andEachErrorCode()
     {
         HttpRig rig;
+        rig.timeoutMs = 500;
         QVERIFY(rig.start());
         HttpClient api(rig.base());
 
@@ -404,7 +407,7 @@ private slots:
     void limits_eachAnsweredAndBounded()
     {
         HttpRig rig;
-        QVERIFY(rig.start("max_clients = 4\n"));
+        QVERIFY(rig.start("max_clients = 5\n"));
         const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(rig.port) + "\r\n";
 
         // WebSockets count while they are open, and no longer once closed.
@@ -415,9 +418,13 @@ private slots:
             QTRY_VERIFY(events.closed);
         }
 
-        // Slow and idle connections, left to run out while the rest is checked.
-        RawConnection slow, idle;
-        QVERIFY(slow.open(rig.port) && idle.open(rig.port));
+        // Slow, idle and silent connections, left to run out while the rest is checked.
+        RawConnection slow, idle, silent;
+        QVERIFY(slow.open(rig.port) && idle.open(rig.port) && silent.open(rig.port));
+        QVERIFY(silent.send("GET /api/v1/events HTTP/1.1\r\n" + host +
+                            "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                            "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"));
+        QVERIFY(silent.waitFor([](const QByteArray& got) { return got.startsWith("HTTP/1.1 101"); }));
         QVERIFY(slow.send("GET /api/v1/state HTTP/1.1\r\n" + host));
         QVERIFY(idle.send("GET /healthz HTTP/1.1\r\n" + host + "\r\n"));
         QVERIFY(idle.waitFor([](const QByteArray& got) { return got.endsWith("}"); }));
@@ -443,7 +450,7 @@ private slots:
         QVERIFY(chunked.waitForClose());
         QCOMPARE(chunked.status(), 413);
 
-        // Two held (slow, idle), two more fill the bound, the fifth is turned away.
+        // Three held (slow, idle, silent), two more fill the bound, the next is turned away.
         RawConnection third, fourth, fifth;
         QVERIFY(third.open(rig.port) && fourth.open(rig.port));
         QTRY_VERIFY(rig.daemon->count(QStringLiteral("refused a request")) == 3);
@@ -459,11 +466,14 @@ private slots:
         QVERIFY(slow.received.isEmpty());
         QCOMPARE(idle.socket.state(), QAbstractSocket::ConnectedState);
         QVERIFY(idle.waitForClose(65'000));
+        // A WebSocket client that answers no ping is closed within two pings.
+        QVERIFY(silent.waitForClose(35'000));
 
         const QString log = rig.daemon->output();
         QVERIFY2(log.contains(QStringLiteral("http: refused a request from 127.0.0.1: the request's headers exceed 8 KiB (431)")), qPrintable(log));
         QVERIFY(log.contains(QStringLiteral("http: refused a request from 127.0.0.1: the request's body exceeds 16 KiB (413)")));
-        QVERIFY(log.contains(QStringLiteral("http: refused a connection from 127.0.0.1: 4 clients already (503)")));
+        QVERIFY(log.contains(QStringLiteral("http: refused a connection from 127.0.0.1: 5 clients already (503)")));
+        QVERIFY(log.contains(QStringLiteral("http: closed the events of 127.0.0.1: no answer to a ping in 30 s")));
         QVERIFY(log.contains(QStringLiteral("http: closed a connection from 127.0.0.1: no whole request within 10 s")));
     }
 
