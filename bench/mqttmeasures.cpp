@@ -7,6 +7,7 @@
 #include "switcher/replies.h"
 #include "serial/replyintake.h"
 #include "rig.h"
+#include "support/freeport.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -17,10 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <functional>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,23 +33,6 @@ const QString kRoutesTopic = kBase + QStringLiteral("/routes");
 const QString kAvailabilityTopic = kBase + QStringLiteral("/availability");
 const QString kEchoTopic = QStringLiteral("matrix-bench/echo");
 
-
-int freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // Runs the event loop until `done` holds; false after the timeout.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)

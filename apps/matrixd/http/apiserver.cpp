@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -84,6 +83,8 @@ ApiServer::ApiServer(const SwitcherConfig& config, SwitcherState& state, Switche
     : QAbstractHttpServer(parent), config_(config), state_(state), commands_(commands),
       auth_(auth), log_(std::move(log))
 {
+    connect(&state_, &SwitcherState::changed, this, [this] { stateJson_.clear(); });
+    connect(&state_, &SwitcherState::answeringChanged, this, [this] { stateJson_.clear(); });
     for (const auto& [path, file] : kPageFiles) {
         QFile resource(kPageRoot + QString::fromLatin1(file));
         if (resource.open(QIODevice::ReadOnly))
@@ -94,13 +95,13 @@ ApiServer::ApiServer(const SwitcherConfig& config, SwitcherState& state, Switche
 
 bool ApiServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
-    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
     const QPointer<QTcpSocket> alive(socket);
-    const Reply reply = [responder, alive](const HttpReply& answer) {
+    // Written whole, in one piece: the library's responder would write each header in four.
+    const Reply reply = [alive](const HttpReply& answer) {
         // A client that left before its command was confirmed gets nothing.
         if (!alive || alive->state() != QAbstractSocket::ConnectedState)
             return;
-        answer.writeTo(*responder);
+        alive->write(answer.serialized());
         if (ConnectionWatch* watch = ConnectionWatch::of(alive))
             watch->answered();
         if (answer.closeAfter)
@@ -282,9 +283,12 @@ void ApiServer::run(const QString& origin, const QString& what,
     });
 }
 
-HttpReply ApiServer::stateReply(int status) const
+HttpReply ApiServer::stateReply() const
 {
-    return HttpReply::json(status, apijson::state(config_, state_));
+    // Made once per change, not once per read.
+    if (stateJson_.isEmpty())
+        stateJson_ = QJsonDocument(apijson::state(config_, state_)).toJson(QJsonDocument::Compact);
+    return {200, "application/json", stateJson_, {}};
 }
 
 std::optional<HttpReply> ApiServer::hostRefusal(const QByteArray& host) const

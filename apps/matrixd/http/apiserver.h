@@ -45,7 +45,7 @@ private:
     // Why a WebSocket upgrade may not go on, if it may not.
     std::optional<HttpReply> upgradeRefusal(const QHttpServerRequest& request);
     HttpReply logIn(const QHttpServerRequest& request);
-    HttpReply stateReply(int status = 200) const;
+    HttpReply stateReply() const;
     void run(const QString& origin, const QString& what,
              const std::function<void(SwitcherCommands::Done)>& send, const Reply& reply);
     QString ownOrigin(const QByteArray& host) const;
@@ -57,4 +57,5 @@ private:
     SessionAuth& auth_;
     Log log_;
     QHash<QString, Page> pages_;
+    mutable QByteArray stateJson_;
 };

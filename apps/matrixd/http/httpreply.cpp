@@ -1,6 +1,5 @@
 #include "httpreply.h"
 
-#include <QHttpServerResponder>
 #include <QJsonDocument>
 
 namespace {
@@ -90,12 +89,4 @@ QByteArray HttpReply::serialized() const
     for (const auto& [name, value] : allHeaders(*this))
         bytes += name + ": " + value + "\r\n";
     return bytes + "\r\n" + body;
-}
-
-void HttpReply::writeTo(QHttpServerResponder& responder) const
-{
-    responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(status));
-    for (const auto& [name, value] : allHeaders(*this))
-        responder.writeHeader(name, value);
-    responder.writeBody(body);
 }

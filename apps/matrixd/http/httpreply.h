@@ -6,8 +6,6 @@
 #include <QPair>
 #include <QString>
 
-class QHttpServerResponder;
-
 // One answer of the web surface, whole, before it is written. Every answer carries the same
 // protective headers, so none can be forgotten on some path.
 struct HttpReply {
@@ -25,11 +23,8 @@ struct HttpReply {
 
     HttpReply& with(const QByteArray& name, const QByteArray& value);
 
-    // Status line, headers and body as sent, for answers written before or without the
-    // HTTP server library (refused connections and requests).
+    // Status line, headers and body as sent.
     QByteArray serialized() const;
-    // Through the library's responder.
-    void writeTo(QHttpServerResponder& responder) const;
 };
 
 // "Not Found" for 404 and the others the surface uses.
