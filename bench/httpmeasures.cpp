@@ -314,8 +314,9 @@ HttpResult measureHttp(const QString& matrixdPath, const HttpSettingsForBench& s
         const QJsonObject timing = QJsonDocument::fromJson(page.readAllStandardOutput()).object();
         r.pageBytes = timing.value(QStringLiteral("bytes")).toDouble();
         std::vector<double> samples;
-        for (const QJsonValue& v : timing.value(QStringLiteral("toStateMs")).toArray())
-            samples.push_back(v.toDouble());
+        const QJsonArray loads = timing.value(QStringLiteral("toStateMs")).toArray();
+        for (qsizetype i = 0; i < loads.size(); ++i)
+            samples.push_back(loads.at(i).toDouble());
         r.pageToState = summarize(samples);
     }
     if (toFrame.empty())

@@ -152,7 +152,7 @@ void ApiServer::route(const QHttpServerRequest& request, const QStringList& path
         return reply(HttpReply::problem(404, QStringLiteral("nothing is served at %1")
                                                  .arg(request.url().path().left(200))));
     const QStringList rest = path.mid(2);
-    const QString what = rest.first();
+    const QString& what = rest.first();
     if (rest.size() == 1 && what == u"openapi.json") {
         if (method != Method::Get)
             return reply(notAllowed("GET"));
@@ -192,7 +192,7 @@ void ApiServer::command(const QHttpServerRequest& request, const QStringList& re
                         const Reply& reply)
 {
     const Method method = request.method();
-    const QString what = rest.first();
+    const QString& what = rest.first();
     const bool outputs = what == u"outputs" && rest.size() == 2;
     const bool edid = what == u"edid" && rest.size() == 1;
     const bool presets = what == u"presets" && rest.size() == 2;

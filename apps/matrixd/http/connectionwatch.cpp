@@ -153,7 +153,7 @@ void ConnectionWatch::refuse(int status, const QString& why)
     socket_.write(reply.serialized());
     socket_.disconnectFromHost();
     // A client that reads nothing cannot keep the connection by that.
-    QTimer::singleShot(limits_.requestTime, &socket_, &QTcpSocket::abort);
+    QTimer::singleShot(limits_.requestTime, &socket_, [socket = &socket_] { socket->abort(); });
 }
 
 void ConnectionWatch::closeSlow(const QString& why)
