@@ -1,7 +1,9 @@
 // matrix-bench: times the paths the operator waits on and prints one table.
 //   matrix-bench            the full run (about seven minutes, five of them matrixd's polls)
 //   matrix-bench --quick    a few iterations of each, to check the program itself
+//   matrix-bench --web      only the rows of matrixd's web page and HTTP API (8)
 #include "daemonmeasures.h"
+#include "httpmeasures.h"
 #include "measures.h"
 #include "mqttmeasures.h"
 #include "rig.h"
@@ -35,6 +37,7 @@ struct Settings {
     int videohubClients = 32;
     int videohubRounds = 50;
     int videohubRoutes = 10'000;
+    HttpSettingsForBench http;
 };
 
 Settings quickSettings()
@@ -56,6 +59,7 @@ Settings quickSettings()
     s.mqttRounds = 5;
     s.videohubRounds = 5;
     s.videohubRoutes = 300;
+    s.http = {5, 10, 2, 2, 500};
     return s;
 }
 
@@ -453,6 +457,107 @@ void addVideohubRows(Table& table, const Settings& settings, const QString& matr
 
 } // namespace
 
+void addHttpRows(Table& table, const Settings& settings, const QString& matrixdPath)
+{
+    auto failedRow = [&](const QString& id, const QString& what, const QString& error) {
+        table.add({id, what, {}, {}, {}, {}, failed(error)});
+    };
+    if (matrixdPath.isEmpty())
+        return failedRow(QStringLiteral("8"), QStringLiteral("matrixd on the web"),
+                         QStringLiteral("matrixd not built"));
+    progress("8a-h matrixd's web page and HTTP API");
+    const QString load = loadAverage();
+    const HttpResult h = measureHttp(matrixdPath, settings.http);
+    if (!h.error.isEmpty())
+        return failedRow(QStringLiteral("8"), QStringLiteral("matrixd on the web"), h.error);
+    table.add({QStringLiteral("8a"),
+               QStringLiteral("PUT outputs/B to its frame readable on the idle line (%1)")
+                   .arg(h.putToFrame.count),
+               QStringLiteral("absolute"), formatMs(h.putToFrame.median),
+               formatMs(h.putToFrame.p90), QStringLiteral("< 5 ms median"),
+               verdictBelow(h.putToFrame.median, 5, QStringLiteral("ms"))});
+    table.add({QStringLiteral("8b"),
+               QStringLiteral("Announcement to event at each of %1 WebSockets: first byte to "
+                              "event (%2)")
+                   .arg(h.clients)
+                   .arg(h.replyToEvents.count),
+               QStringLiteral("absolute"), formatMs(h.replyToEvents.median),
+               formatMs(h.replyToEvents.p90), QStringLiteral("baseline"), {}});
+    const double afterSettle = h.replyToEvents.median - h.timerAlone.median;
+    table.add({QStringLiteral("8c"),
+               QStringLiteral("State change to event at each client: 8b - the 30 ms timer alone (%1), "
+                              "medians")
+                   .arg(formatMs(h.timerAlone.median)),
+               QStringLiteral("absolute"), formatMs(afterSettle), {}, QStringLiteral("< 2 ms median"),
+               h.missedEvents ? QStringLiteral("MISSED: %1 changes").arg(h.missedEvents)
+                              : verdictBelow(afterSettle, 2, QStringLiteral("ms"))});
+    if (!h.loadError.isEmpty()) {
+        failedRow(QStringLiteral("8d"), QStringLiteral("GET state under wrk"), h.loadError);
+    } else {
+        const double ratio = h.nginx.requestsPerSecond > 0
+                                 ? h.matrixd.requestsPerSecond / h.nginx.requestsPerSecond
+                                 : 0;
+        table.add({QStringLiteral("8d"),
+                   QStringLiteral("GET state under wrk, 32 connections %1 s: matrixd %2/s, nginx "
+                                  "static %3/s")
+                       .arg(settings.http.wrkSeconds)
+                       .arg(h.matrixd.requestsPerSecond, 0, 'f', 0)
+                       .arg(h.nginx.requestsPerSecond, 0, 'f', 0),
+                   QStringLiteral("ratio"), formatRatio(ratio), {}, QStringLiteral(">= 0.5"),
+                   ratio >= 0.5 ? QStringLiteral("met")
+                                : QStringLiteral("MISSED: %1").arg(formatRatio(ratio))});
+        table.add({QStringLiteral("8e"),
+                   QStringLiteral("GET state under the same load: p99 latency, matrixd (nginx %1)")
+                       .arg(formatMs(h.nginx.p99Ms)),
+                   QStringLiteral("absolute"), formatMs(h.matrixd.p99Ms), {},
+                   QStringLiteral("< 10 ms p99"),
+                   verdictBelow(h.matrixd.p99Ms, 10, QStringLiteral("ms"))});
+    }
+    if (!h.pageError.isEmpty()) {
+        failedRow(QStringLiteral("8f"), QStringLiteral("The page in chromium"), h.pageError);
+    } else {
+        table.add({QStringLiteral("8f"), QStringLiteral("The page's files, bytes as sent"),
+                   QStringLiteral("count"), QStringLiteral("%1 KB").arg(h.pageBytes / 1000, 0, 'f', 1),
+                   {}, QStringLiteral("< 60 KB"),
+                   h.pageBytes < 60'000 ? QStringLiteral("met") : QStringLiteral("MISSED")});
+        table.add({QStringLiteral("8g"),
+                   QStringLiteral("Navigation start to the state shown, chromium at 360 px (%1)")
+                       .arg(h.pageToState.count),
+                   QStringLiteral("absolute"), formatMs(h.pageToState.median),
+                   formatMs(h.pageToState.p90), QStringLiteral("< 300 ms median"),
+                   verdictBelow(h.pageToState.median, 300, QStringLiteral("ms"))});
+    }
+    const long most = std::max({h.withClientsKb, h.afterFirstKb, h.afterSecondKb});
+    table.add({QStringLiteral("8h"),
+               QStringLiteral("matrixd's memory with %1 WebSockets, after %2 and %3 requests: "
+                              "%4, %5, %6 (at start %7)")
+                   .arg(h.clients)
+                   .arg(h.requestsPerBlock)
+                   .arg(2 * h.requestsPerBlock)
+                   .arg(mb(double(h.withClientsKb)), mb(double(h.afterFirstKb)),
+                        mb(double(h.afterSecondKb)), mb(double(h.startKb))),
+               QStringLiteral("absolute"), mb(double(most)), {}, QStringLiteral("< 30 MB, flat"),
+               most < 30 * 1024 && h.afterSecondKb <= h.afterFirstKb + 256
+                   ? QStringLiteral("met")
+                   : QStringLiteral("MISSED")});
+    table.note(QStringLiteral("8a-h: matrixd --poll 0 --http on loopback, this side playing the "
+                              "switcher on a pseudo-terminal; %1 rounds after 3 not counted; "
+                              "events spread from the first client to the last %2 median; wrong "
+                              "frames %3, changes not heard by every client %4; wrk -t1 -c32, "
+                              "errors matrixd %5, nginx %6 (one worker, the JSON as a static "
+                              "file, on the same 2 cores as wrk); page timing %7 loads in fresh "
+                              "contexts after one not counted. Load average when they started: "
+                              "%8.")
+                   .arg(h.rounds)
+                   .arg(formatMs(h.eventSpread.median))
+                   .arg(h.wrongFrames)
+                   .arg(h.missedEvents)
+                   .arg(h.matrixd.errors)
+                   .arg(h.nginx.errors)
+                   .arg(h.pageToState.count)
+                   .arg(load));
+}
+
 int main(int argc, char* argv[])
 {
     const auto started = Clock::now();
@@ -463,8 +568,9 @@ int main(int argc, char* argv[])
     if (args.size() == 3 && args[1] == QLatin1String("--memory-child"))
         return runMemoryChild(args[2].toInt(), started);
     const bool quick = args.contains(QLatin1String("--quick"));
-    if (args.size() > (quick ? 2 : 1)) {
-        std::fprintf(stderr, "usage: matrix-bench [--quick]\n");
+    const bool webOnly = args.contains(QLatin1String("--web"));
+    if (args.size() > 1 + int(quick) + int(webOnly)) {
+        std::fprintf(stderr, "usage: matrix-bench [--quick] [--web]\n");
         return 2;
     }
     const Settings settings = quick ? quickSettings() : Settings{};
@@ -474,6 +580,14 @@ int main(int argc, char* argv[])
     const QString loadBefore = loadAverage();
 
     Table table;
+    if (webOnly) {
+        addHttpRows(table, settings, matrixdPath);
+        table.note(QStringLiteral("Machine: %1 cores, load average %2 before and %3 after; Qt %4.")
+                       .arg(QThread::idealThreadCount())
+                       .arg(loadBefore, loadAverage(), QString::fromLatin1(qVersion())));
+        std::fputs(qPrintable(table.render()), stdout);
+        return 0;
+    }
 
     progress("4 decoding");
     const DecodeResult decode = measureDecoding(settings.decodeBlocks, settings.decodePerBlock);
@@ -706,6 +820,7 @@ int main(int argc, char* argv[])
     addDaemonRows(table, settings, matrixdPath, simPath);
     addMqttRows(table, settings, matrixdPath);
     addVideohubRows(table, settings, matrixdPath, simPath);
+    addHttpRows(table, settings, matrixdPath);
 
     table.note(QStringLiteral("Machine: %1 cores, load average %2 before and %3 after; Qt %4; "
                               "build type %5%6; total run %7 s.")

@@ -7,7 +7,7 @@
 #include "switcher/replies.h"
 #include "serial/replyintake.h"
 #include "rig.h"
-#include "support/loopbackport.h"
+#include "support/freeport.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,7 +1,7 @@
 #include "videohubmeasures.h"
 
 #include "rig.h"
-#include "support/loopbackport.h"
+#include "support/freeport.h"
 #include "support/videohubclient.h"
 #include "switcher/commandframe.h"
 #include "switcher/replies.h"
@@ -150,7 +150,7 @@ VideohubRouteResult measureVideohubRoutes(const QString& matrixdPath, int client
         Clock::time_point last;
         std::thread switcher([&] {
             first = Clock::now();
-            last = writePaced(daemon.line().masterFd(), reply::route(2, input));
+            last = writePaced(daemon.line(), reply::route(2, input));
         });
         const bool told = awaitEveryClient(clients, item);
         switcher.join();

@@ -20,7 +20,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Owns the serial line of a 4x4 HDMI matrix switcher, keeps its state, shares it through\n"
-        "virtual ports, publishes it over MQTT and serves router control clients."));
+        "virtual ports, publishes it over MQTT, serves router control clients and a web page."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     const QCommandLineOption config(QStringLiteral("config"),
@@ -43,11 +43,14 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
         QStringLiteral("videohub"),
         QStringLiteral("Serve router control clients (Videohub protocol) at HOST[:PORT]."),
         QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption http(QStringLiteral("http"),
+                                  QStringLiteral("Serve the web page and HTTP API at HOST[:PORT]."),
+                                  QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Print the effective configuration and exit."));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Log the traffic on the line too."));
-    parser.addOptions({help, config, port, share, poll, mqtt, videohub, check, trace});
+    parser.addOptions({help, config, port, share, poll, mqtt, videohub, http, check, trace});
     if (!parser.parse(arguments))
         return refuse(parser.errorText());
     if (parser.isSet(help)) {
@@ -98,6 +101,14 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
             c.videohub = VideohubSettings{};
         c.videohub->listen = *listen;
         c.videohub->listenLine = 0;
+    }
+    if (parser.isSet(http)) {
+        const auto listen = parseHttpListen(parser.value(http));
+        if (!listen)
+            return refuse(QStringLiteral("--http takes HOST[:PORT], not \"%1\"").arg(parser.value(http)));
+        c.http = c.http.value_or(HttpSettings{});
+        c.http->listen = *listen;
+        c.http->listenLine = 0;
     }
     if (auto error = completeSwitcherConfig(c))
         return refuse(error->text);

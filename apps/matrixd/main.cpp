@@ -1,7 +1,8 @@
 // matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports,
-// publishes it over MQTT and serves it to router control clients.
+// publishes it over MQTT and serves it to router control clients and on a web page.
 #include "posix/stopsignals.h"
 #include "daemonoptions.h"
+#include "httpsurface.h"
 #include "mqttbridge.h"
 #include "serial/portnames.h"
 #include "serial/qtserialcontrol.h"
@@ -116,6 +117,14 @@ int main(int argc, char* argv[])
         logLine(QStringLiteral("stopping on signal %1").arg(number));
         QCoreApplication::quit();
     });
+    std::unique_ptr<HttpSurface> http;
+    if (config.http) {
+        http = std::make_unique<HttpSurface>(config, board.state(), board, &logLine);
+        if (!http->start(error)) {
+            print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
+            return 2;
+        }
+    }
     std::unique_ptr<MqttBridge> mqtt;
     if (config.mqtt) {
         mqtt = std::make_unique<MqttBridge>(config, board.state(), board, &logLine);
@@ -128,6 +137,8 @@ int main(int argc, char* argv[])
         mqtt->stop();
     if (videohub)
         videohub->stop();
+    if (http)
+        http->stop();
     board.stop();
     logLine(QStringLiteral("stopped"));
     return status;

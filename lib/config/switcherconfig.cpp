@@ -18,6 +18,7 @@ const QString kInputsSection = QStringLiteral("inputs");
 const QString kOutputsSection = QStringLiteral("outputs");
 const QString kMqttSection = QStringLiteral("mqtt");
 const QString kVideohubSection = QStringLiteral("videohub");
+const QString kHttpSection = QStringLiteral("http");
 const QString kPresetPrefix = QStringLiteral("preset ");
 
 constexpr int kMaxPollSeconds = 86'400;
@@ -109,6 +110,8 @@ private:
             readMqttKey(key, value);
         else if (section_ == kVideohubSection)
             fail(readVideohubKey(*config_.videohub, key, value, line_));
+        else if (section_ == kHttpSection)
+            fail(readHttpKey(*config_.http, key, value, line_));
         else
             readPresetKey(key, value);
     }
@@ -135,6 +138,12 @@ private:
             config_.videohub->sectionLine = line_;
             return;
         }
+        if (lower == kHttpSection) {
+            section_ = lower;
+            config_.http = HttpSettings{};
+            config_.http->sectionLine = line_;
+            return;
+        }
         if (lower.startsWith(kPresetPrefix)) {
             const QString presetName = name.mid(kPresetPrefix.size()).trimmed();
             if (const QString problem = nameProblem(presetName); !problem.isEmpty())
@@ -145,7 +154,7 @@ private:
             return;
         }
         fail(QStringLiteral("unknown section [%1]; known: [switcher], [inputs], [outputs], "
-                            "[preset NAME], [mqtt], [videohub]")
+                            "[preset NAME], [mqtt], [videohub], [http]")
                  .arg(name));
     }
 
@@ -425,6 +434,10 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config)
                                     : QStringLiteral("%1:%2: ").arg(config.file).arg(line)) +
                                problem};
     }
+    if (config.http) {
+        if (auto error = completeHttpSettings(*config.http, config.file))
+            return ConfigError{*error};
+    }
     if (!config.mqtt)
         return std::nullopt;
     MqttSettings& mqtt = *config.mqtt;
@@ -502,5 +515,7 @@ QString describeSwitcherConfig(const SwitcherConfig& config)
     }
     if (config.videohub)
         text += describeVideohubSettings(*config.videohub);
+    if (config.http)
+        text += describeHttpSettings(*config.http);
     return text;
 }

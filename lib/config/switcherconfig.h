@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/httpsettings.h"
 #include "switcher/commandframe.h"
 #include "serial/portnames.h"
 #include "switcher/names.h"
@@ -57,6 +58,7 @@ struct SwitcherConfig {
     QList<Preset> presets;
     std::optional<MqttSettings> mqtt;
     std::optional<VideohubSettings> videohub;
+    std::optional<HttpSettings> http;
 
     // "Blu-ray", or "Input 3" when unnamed.
     QString inputLabel(int input) const;

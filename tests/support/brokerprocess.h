@@ -4,7 +4,7 @@
 // directory, a free loopback port kept across restarts, no persistence (a restart forgets every
 // retained message, as a broker that lost its disk would), and its log read back.
 
-#include "support/loopbackport.h"
+#include "support/freeport.h"
 
 #include <QDir>
 #include <QFile>

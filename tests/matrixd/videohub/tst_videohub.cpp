@@ -2,7 +2,7 @@
 // written from the Videohub Ethernet Protocol's description on real loopback sockets.
 
 #include "support/daemonprocess.h"
-#include "support/loopbackport.h"
+#include "support/freeport.h"
 #include "support/scratchdirectory.h"
 #include "support/simprocess.h"
 #include "support/switcher.h"

@@ -1,0 +1,13 @@
+#include "outcomestatus.h"
+
+int statusForOutcome(const SwitcherCommands::Outcome& outcome)
+{
+    if (outcome.confirmed)
+        return 200;
+    // The service tells outcomes apart by their words only.
+    if (outcome.problem.contains(QStringLiteral("no reply within")))
+        return 504;
+    if (outcome.problem.startsWith(QStringLiteral("no preset")))
+        return 404;
+    return 503;
+}
