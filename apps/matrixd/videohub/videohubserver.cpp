@@ -14,6 +14,12 @@ VideohubServer::VideohubServer(const SwitcherConfig& config, SwitcherState& stat
     connect(&server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
     connect(&state_, &SwitcherState::changed, this, &VideohubServer::onChanged);
     connect(&state_, &SwitcherState::answeringChanged, this, &VideohubServer::onAnsweringChanged);
+    owedRouting_.setSingleShot(true);
+    owedRouting_.setInterval(0);
+    connect(&owedRouting_, &QTimer::timeout, this, [this] {
+        if (std::exchange(routingOwed_, false))
+            sendRouting({});
+    });
 }
 
 VideohubServer::~VideohubServer()
@@ -91,10 +97,7 @@ void VideohubServer::onAnsweringChanged(bool answering)
     // The reply that brought the switcher back is applied before this runs; a routing that
     // reply did not change is owed all the same.
     if (answering)
-        QTimer::singleShot(0, this, [this] {
-            if (std::exchange(routingOwed_, false))
-                sendRouting({});
-        });
+        owedRouting_.start();
 }
 
 void VideohubServer::sendRouting(const QList<int>& outputs)

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 
@@ -56,4 +57,5 @@ private:
     QList<VideohubConnection*> connections_; // children
     // The switcher is back: every client is told the whole routing once it is read.
     bool routingOwed_ = false;
+    QTimer owedRouting_; // runs after the reply that brought the switcher back
 };
