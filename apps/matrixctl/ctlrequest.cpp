@@ -124,10 +124,7 @@ QString readCommand(const QStringList& args, const SwitcherConfig& config, Reque
         if (!preset)
             return QStringLiteral("%1 has no preset \"%2\"").arg(config.file, wanted);
         r.presetName = preset->name;
-        for (int output = 1; output <= kOutputCount; ++output) {
-            if (const auto input = preset->inputOfOutput.at(std::size_t(output - 1)))
-                r.presetRoutes.append({output, *input});
-        }
+        r.presetRoutes = preset->inputOfOutput;
         return {};
     }
     return QStringLiteral("unknown command \"%1\"").arg(name);

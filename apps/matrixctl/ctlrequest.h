@@ -1,5 +1,7 @@
 #pragma once
 
+#include "switcher/presetrun.h"
+
 #include "config/switcherconfig.h"
 #include "switcher/commandframe.h"
 
@@ -36,7 +38,7 @@ struct Request {
     bool json = false;
     std::optional<PortSpec> port; // --port; else --config's first share or port; else "COMPORT"
     QString presetName;                           // preset
-    QList<std::pair<int, int>> presetRoutes;      // preset: (output, input) in output order
+    presetrun::Routes presetRoutes;               // preset: the input of each output it sets
     std::chrono::milliseconds timeout = kDefaultTimeout;
 };
 

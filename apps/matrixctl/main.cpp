@@ -54,19 +54,21 @@ int runDetect(QCoreApplication& app, const ctl::Request& request)
 
 int runOnPort(QCoreApplication& app, const ctl::Request& request);
 
-// Routes a preset's outputs one confirmed command after another; stops at the first failure.
+// Each route is a session of its own, which has printed why it failed when it does.
 int runPreset(QCoreApplication& app, const ctl::Request& request)
 {
-    for (const auto& [output, input] : request.presetRoutes) {
-        const int status = runOnPort(app, ctl::presetStep(request, output, input));
-        if (status != ctl::kOk) {
-            print(stderr, QStringLiteral("matrixctl: preset \"%1\" stopped at %2 <- %3\n")
-                              .arg(request.presetName, outputLetter(output))
-                              .arg(input));
-            return status;
-        }
-    }
-    return ctl::kOk;
+    int status = ctl::kOk;
+    presetrun::run(
+        request.presetName, request.presetRoutes,
+        [&](int output, int input, const presetrun::StepDone& done) {
+            status = runOnPort(app, ctl::presetStep(request, output, input));
+            done(status == ctl::kOk, {});
+        },
+        [](bool applied, const QString& stop) {
+            if (!applied)
+                print(stderr, QStringLiteral("matrixctl: %1\n").arg(stop));
+        });
+    return status;
 }
 
 int runOnPort(QCoreApplication& app, const ctl::Request& request)

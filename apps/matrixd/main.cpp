@@ -6,7 +6,8 @@
 #include "mqttbridge.h"
 #include "serial/portnames.h"
 #include "serial/qtserialcontrol.h"
-#include "switchboard.h"
+#include "sharehub.h"
+#include "switcherservice.h"
 #include "videohubserver.h"
 
 #include <QCoreApplication>
@@ -88,28 +89,31 @@ int main(int argc, char* argv[])
     SwitcherLine::Timing timing;
     timing.timeout = config.timeout;
     timing.poll = config.poll;
-    Switchboard board(
+    SwitcherService service(
         config, serial,
         [target](SerialControl& port) {
             static_cast<QtSerialControl&>(port).setDevicePath(deviceNow(target));
         },
         [target] { return diagnose(deviceNow(target)); }, timing);
-    QObject::connect(&board, &Switchboard::logLine, &app, &logLine);
+    ShareHub shares(service);
+    QObject::connect(&service, &SwitcherService::logLine, &app, &logLine);
+    QObject::connect(&shares, &ShareHub::logLine, &app, &logLine);
     if (options.trace) {
-        board.line().setTracing(true);
-        QObject::connect(&board, &Switchboard::traffic, &app, &logLine);
+        service.line().setTracing(true);
+        QObject::connect(&service, &SwitcherService::traffic, &app, &logLine);
+        QObject::connect(&shares, &ShareHub::traffic, &app, &logLine);
     }
 
     QString error;
     std::unique_ptr<VideohubServer> videohub;
     if (config.videohub) {
-        videohub = std::make_unique<VideohubServer>(config, board.state(), board, &logLine);
+        videohub = std::make_unique<VideohubServer>(config, service.state(), service, &logLine);
         if (!videohub->listen(error)) {
             print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
             return 2;
         }
     }
-    if (!board.openShares(error)) {
+    if (!shares.open(error)) {
         print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
         return 2;
     }
@@ -119,7 +123,7 @@ int main(int argc, char* argv[])
     });
     std::unique_ptr<HttpSurface> http;
     if (config.http) {
-        http = std::make_unique<HttpSurface>(config, board.state(), board, &logLine);
+        http = std::make_unique<HttpSurface>(config, service.state(), service, &logLine);
         if (!http->start(error)) {
             print(stderr, QStringLiteral("matrixd: %1\n").arg(error));
             return 2;
@@ -127,10 +131,10 @@ int main(int argc, char* argv[])
     }
     std::unique_ptr<MqttBridge> mqtt;
     if (config.mqtt) {
-        mqtt = std::make_unique<MqttBridge>(config, board.state(), board, &logLine);
+        mqtt = std::make_unique<MqttBridge>(config, service.state(), service, &logLine);
         mqtt->start();
     }
-    board.start();
+    service.start();
     const int status = app.exec();
     // Offline on the broker first, while the state still says what it is.
     if (mqtt)
@@ -139,7 +143,8 @@ int main(int argc, char* argv[])
         videohub->stop();
     if (http)
         http->stop();
-    board.stop();
+    service.stop();
+    shares.close();
     logLine(QStringLiteral("stopped"));
     return status;
 }

@@ -6,12 +6,15 @@
 
 // What a client of the service may ask of the switcher. Each command goes on the line in turn
 // and is confirmed by the switcher's reply; `done` reports the outcome to whoever asked, once.
-// Nothing is retried.
+// Nothing is retried. A command still waiting for the line gives way to a newer one for the
+// same output, so that a burst ends in the state last asked for.
 class SwitcherCommands {
 public:
     struct Outcome {
         bool confirmed = false;
         QString problem; // when not confirmed: "no reply within 500 ms", "switcher offline", ...
+        // Not sent: a newer command for the same output (or EDID mode) took its place.
+        bool replaced = false;
     };
     using Done = std::function<void(const Outcome&)>;
 

@@ -131,7 +131,16 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
         emit commandFinished(origin, false);
         return;
     }
-    if (queue_.size() >= kMostQueued) {
+    if (origin == kServiceOrigin) {
+        if (auto waiting = supersededBy(frame); waiting != queue_.end()) {
+            Command replaced = std::exchange(*waiting, {frame, origin, std::move(done)});
+            if (replaced.done)
+                replaced.done({false, QStringLiteral("replaced by a newer request"), true});
+            emit commandFinished(origin, false);
+            return;
+        }
+    }
+    if (std::size_t(pendingFrom(origin)) >= kMostQueuedPerOrigin) {
         if (done)
             done({false, QStringLiteral("too many commands waiting")});
         emit commandFinished(origin, false);
@@ -139,6 +148,48 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
     }
     queue_.push_back({frame, origin, std::move(done)});
     sendNext();
+}
+
+SwitcherLine::Queue::iterator SwitcherLine::supersededBy(const CommandFrame& frame)
+{
+    const FrameRequest wanted = recognizeFrame(frame);
+    const auto sameTarget = [&wanted](const FrameRequest& other) {
+        if (other.kind != wanted.kind)
+            return false;
+        switch (wanted.kind) {
+        case FrameRequest::Kind::StatusQuery:
+        case FrameRequest::Kind::EdidMode:
+            return true;
+        case FrameRequest::Kind::Button:
+            // An arrow's effect depends on the input before it: only a route replaces a route.
+            return wanted.button.role == ButtonRole::Input &&
+                   other.button.role == ButtonRole::Input &&
+                   other.button.output == wanted.button.output;
+        case FrameRequest::Kind::Unknown:
+            return false;
+        }
+        return false;
+    };
+    // The command on the line has gone out already; only waiting ones are replaced.
+    const auto first = busy_ ? std::next(queue_.begin()) : queue_.begin();
+    return std::find_if(first, queue_.end(), [&](const Command& command) {
+        return command.origin == kServiceOrigin && sameTarget(recognizeFrame(command.frame));
+    });
+}
+
+SwitcherLine::Queue::iterator SwitcherLine::nextInTurn()
+{
+    auto next = queue_.end();
+    std::uint64_t servedAt = 0;
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        const auto served = lastServed_.find(it->origin);
+        const std::uint64_t at = served == lastServed_.end() ? 0 : served->second;
+        if (next == queue_.end() || at < servedAt) {
+            next = it;
+            servedAt = at;
+        }
+    }
+    return next;
 }
 
 void SwitcherLine::sendNext()
@@ -150,7 +201,14 @@ void SwitcherLine::sendNext()
         becameIdle();
         return;
     }
+    // The head is the command on the line; the one whose turn it is moves there.
+    if (const auto next = nextInTurn(); next != queue_.begin()) {
+        Command chosen = std::move(*next);
+        queue_.erase(next);
+        queue_.push_front(std::move(chosen));
+    }
     const Command& head = queue_.front();
+    lastServed_[head.origin] = ++turns_;
     busy_ = true;
     if (tracing_)
         emit traffic(frameLine(head.frame, describeFrame(head.frame)));

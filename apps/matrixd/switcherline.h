@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <functional>
 
 class SerialControl;
@@ -24,13 +26,18 @@ inline constexpr Origin kServiceOrigin = -3; // presets, MQTT
 // The real serial line to the switcher: opens it and keeps it open, sends one command at a time
 // and waits for the reply that confirms it, polls while idle, and tells whether the switcher
 // answers. Never exits or gives up because of the line.
+//
+// Origins take turns: the next command is the oldest of the origin served longest ago, so one
+// client's burst delays another's command by one exchange, not by the whole burst. The
+// service's own commands set a state, and a newer one replaces a waiting one for the same
+// output (or the EDID mode, or a status query): a burst ends in the state last asked for.
 class SwitcherLine : public QObject {
     Q_OBJECT
 public:
     using Clock = std::chrono::steady_clock;
     // A client that writes frames faster than the switcher answers cannot grow the queue
     // without end; what does not fit is refused like a command on a closed line.
-    static constexpr std::size_t kMostQueued = 64;
+    static constexpr std::size_t kMostQueuedPerOrigin = 64;
     struct Timing {
         std::chrono::milliseconds timeout = wire::kDefaultCommandTimeout;
         std::chrono::milliseconds poll = wire::kDefaultPoll; // 0: never
@@ -79,6 +86,12 @@ private:
         Origin origin;
         SwitcherCommands::Done done;
     };
+    using Queue = std::deque<Command>;
+
+    // The waiting command of the service that `frame` makes needless, if any.
+    Queue::iterator supersededBy(const CommandFrame& frame);
+    // The command to send next, by turns of origin.
+    Queue::iterator nextInTurn();
 
     void tryOpen();
     void lose(const QString& why);
@@ -94,8 +107,11 @@ private:
     Aim aim_;
     Diagnose diagnose_;
     Timing timing_;
-    std::deque<Command> queue_;
-    bool busy_ = false; // the queue's head is on the line
+    Queue queue_;
+    // The head of the queue is on the line; it was moved there from its place in turn.
+    bool busy_ = false;
+    std::map<Origin, std::uint64_t> lastServed_; // turn counter of each origin's last command
+    std::uint64_t turns_ = 0;
     bool stopped_ = true;
     bool answering_ = false;
     bool tracing_ = false;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 VirtualPort::VirtualPort(QString linkPath, QObject* parent)
@@ -42,13 +43,16 @@ bool VirtualPort::open(const QString& group, QString& error)
     connect(readable_.get(), &QSocketNotifier::activated, this, &VirtualPort::readClient);
     openWatch_ = std::make_unique<ClientOpenWatch>(pty_);
     connect(openWatch_.get(), &ClientOpenWatch::opened, this, [this] {
-        if (clientOpens_++ == 0)
+        if (clientOpens_++ == 0) {
+            dropUnread();
             emit clientOpened();
+        }
     });
     connect(openWatch_.get(), &ClientOpenWatch::closed, this, [this] {
         if (clientOpens_ > 0 && --clientOpens_ == 0) {
             // A half-sent frame of the client that left must not join the next one's.
             parser_ = FrameParser{};
+            dropUnread();
             emit clientClosed();
         }
     });
@@ -63,6 +67,14 @@ void VirtualPort::close()
     pty_.closeMaster();
     pty_.closeSlave();
     clientOpens_ = 0;
+}
+
+void VirtualPort::dropUnread()
+{
+    // This process's own hold on the client side keeps what nobody read; a new client reads
+    // only what is said after it opened.
+    if (pty_.slaveFd() >= 0)
+        ::tcflush(pty_.slaveFd(), TCIFLUSH);
 }
 
 void VirtualPort::write(const QByteArray& bytes)

@@ -28,7 +28,8 @@ public:
     // Some program has the port open.
     bool hasClient() const { return clientOpens_ > 0; }
 
-    // Whatever fits now; the rest is dropped, as on a line nobody reads.
+    // Whatever fits now; the rest is dropped, as on a line nobody reads. Bytes nobody has
+    // read when a client opens or the last one closes are dropped too.
     void write(const QByteArray& bytes);
 
 signals:
@@ -39,6 +40,7 @@ signals:
 
 private:
     void readClient();
+    void dropUnread();
 
     QString linkPath_;
     PseudoTerminal pty_;

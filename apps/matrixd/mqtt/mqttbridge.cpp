@@ -93,7 +93,8 @@ void MqttBridge::onMessage(const QString& topic, const QByteArray& payload, bool
     }
     QPointer<MqttBridge> self(this);
     auto done = [self, what](const SwitcherCommands::Outcome& outcome) {
-        if (self && !outcome.confirmed)
+        // A newer set for the same output took its place: nothing went wrong.
+        if (self && !outcome.confirmed && !outcome.replaced)
             self->log(QStringLiteral("%1 failed: %2").arg(what, outcome.problem));
     };
     switch (command.kind) {

@@ -153,8 +153,9 @@ void VideohubConnection::makeRoutes(const VideohubRequest& request)
         commands_.route(route.output, route.input, [self, route](const SwitcherCommands::Outcome& outcome) {
             if (!self || outcome.confirmed)
                 return;
-            self->log(QStringLiteral("route %1 failed: %2")
-                          .arg(describeRoutes({route}), outcome.problem));
+            if (!outcome.replaced)
+                self->log(QStringLiteral("route %1 failed: %2")
+                              .arg(describeRoutes({route}), outcome.problem));
             // Its buttons show what the client asked for until told what is.
             const VideohubBlock real = StatusBlocks::routing(self->state_.facts(), {route.output});
             if (!real.items.isEmpty())
