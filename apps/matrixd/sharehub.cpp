@@ -12,12 +12,16 @@ ShareHub::ShareHub(SwitcherService& service, QObject* parent)
     connect(&service_, &SwitcherService::replyDecoded, this,
             [this](Origin origin, const ReplyEffects& effects) {
                 // The asking client read the same bytes and knows what they say.
-                if (isShare(origin))
+                if (isShare(origin) && client(origin).answersOfGone == 0)
                     client(origin).known.apply(effects);
             });
     connect(&line, &SwitcherLine::commandFinished, this, [this](Origin origin, bool) {
-        if (isShare(origin))
-            announce(origin);
+        if (!isShare(origin))
+            return;
+        // A share's commands finish in the order they came.
+        if (client(origin).answersOfGone > 0)
+            --client(origin).answersOfGone;
+        announce(origin);
     });
     connect(&service_.state(), &SwitcherState::changed, this, &ShareHub::announceToAll);
 }
@@ -56,7 +60,9 @@ bool ShareHub::open(QString& error)
             emit logLine(QStringLiteral("%1: client opened").arg(c.port->linkPath()));
         });
         connect(&port, &VirtualPort::clientClosed, this, [this, origin] {
-            emit logLine(QStringLiteral("%1: client closed").arg(client(origin).port->linkPath()));
+            Client& c = client(origin);
+            c.answersOfGone = service_.line().pendingFrom(origin);
+            emit logLine(QStringLiteral("%1: client closed").arg(c.port->linkPath()));
         });
         connect(&port, &VirtualPort::skipped, this, [this, origin](const QByteArray& bytes) {
             emit traffic(QStringLiteral("?? %1  from %2, no frame, skipped")
@@ -91,7 +97,7 @@ void ShareHub::onAnswerBytes(Origin origin, const QByteArray& bytes)
         return;
     Client& share = client(origin);
     // An answer to a client that has gone is nobody's: the next client must not read it.
-    if (!share.port->hasClient())
+    if (!share.port->hasClient() || share.answersOfGone > 0)
         return;
     share.port->write(bytes);
     share.quietUntil = Clock::now() + kAnnouncementGap;

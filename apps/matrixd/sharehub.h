@@ -36,6 +36,9 @@ private:
     struct Client {
         std::unique_ptr<VirtualPort> port;
         SwitcherFacts known; // what this client has been told or read itself
+        // Commands of a client that has gone, still queued or on the line: their answers
+        // are nobody's, whoever has opened the share since.
+        int answersOfGone = 0;
         std::chrono::steady_clock::time_point quietUntil{};
         QTimer announceLater;
     };

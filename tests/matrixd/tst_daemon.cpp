@@ -229,6 +229,39 @@ private slots:
         QVERIFY(rig.sim.waitForOutput("line closed"));
     }
 
+    void lateAnswer_isNotLeftOnTheShareForTheNextClient()
+    {
+        ScratchDirectory dir;
+        const QString lineDir = dir.path() + QStringLiteral("/line");
+        QVERIFY(QDir().mkpath(lineDir));
+        SimProcess sim(lineDir, 1, {"--delay", "150"});
+        QVERIFY(sim.waitForLink());
+        const QString share = dir.path() + QStringLiteral("/COM1");
+        DaemonProcess daemon({"--port", sim.link(), "--share", share, "--poll", "0"});
+        QVERIFY(daemon.waitFor("switcher answering"));
+        for (int input = 1; input <= 4; ++input) {
+            const CtlRun impatient =
+                runCtl({"--port", share, "route", "B", QString::number(input), "--timeout", "60"});
+            QCOMPARE(impatient.exitCode, 4);
+            // Opens before or after the late answer: either way it reads only its own.
+            const CtlRun next = runCtl({"--port", share, "status", "--json", "--timeout", "2000"});
+            QVERIFY2(next.exitCode == 0, qPrintable(show(next)));
+        }
+        // A client that writes and leaves at once.
+        for (int input = 1; input <= 3; ++input) {
+            {
+                ShareClient hasty(share);
+                QVERIFY(hasty.open() && hasty.send(buttonFrame(inputIndex(3, input))));
+            }
+            ShareClient next(share);
+            QVERIFY(next.open());
+            QVERIFY(next.ask(kStatusQuery, 1));
+            QVERIFY2(next.texts.first().startsWith("\r\ns1"), qPrintable(next.texts.join('|')));
+            // Nothing else arrives for it: the hasty client's route answer was not its.
+            QVERIFY(!next.waitForTexts(2, 400));
+        }
+    }
+
     void matrixctlWithTheConfiguration_takesNamesAndRunsPresetsThroughAShare()
     {
         Rig rig;
