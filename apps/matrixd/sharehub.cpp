@@ -18,9 +18,18 @@ ShareHub::ShareHub(SwitcherService& service, QObject* parent)
     connect(&line, &SwitcherLine::commandFinished, this, [this](Origin origin, bool) {
         if (!isShare(origin))
             return;
+        Client& share = client(origin);
         // A share's commands finish in the order they came.
-        if (client(origin).answersOfGone > 0)
-            --client(origin).answersOfGone;
+        if (share.answersOfGone > 0)
+            --share.answersOfGone;
+        if (service_.line().pendingFrom(origin) == 0 && share.refusedForRoom > 0) {
+            if (share.refusedForRoom > 1)
+                emit logLine(QStringLiteral("%1: %2 more frames refused: %3")
+                                 .arg(share.port->linkPath())
+                                 .arg(share.refusedForRoom - 1)
+                                 .arg(SwitcherLine::kTooManyWaiting));
+            share.refusedForRoom = 0;
+        }
         announce(origin);
     });
     connect(&service_.state(), &SwitcherState::changed, this, &ShareHub::announceToAll);
@@ -83,11 +92,13 @@ void ShareHub::close()
 
 void ShareHub::onFrame(Origin origin, const QByteArray& frame)
 {
-    const QString from = client(origin).port->linkPath();
-    service_.submitFrame(frame, origin, [this, from, frame](const SwitcherCommands::Outcome& outcome) {
-        if (!outcome.confirmed)
-            emit logLine(QStringLiteral("%1: %2 failed: %3")
-                             .arg(from, describeFrame(frame), outcome.problem));
+    service_.submitFrame(frame, origin, [this, origin, frame](const SwitcherCommands::Outcome& outcome) {
+        if (outcome.confirmed)
+            return;
+        if (outcome.problem == SwitcherLine::kTooManyWaiting && client(origin).refusedForRoom++ > 0)
+            return;
+        emit logLine(QStringLiteral("%1: %2 failed: %3")
+                         .arg(client(origin).port->linkPath(), describeFrame(frame), outcome.problem));
     });
 }
 

@@ -39,6 +39,9 @@ private:
         // Commands of a client that has gone, still queued or on the line: their answers
         // are nobody's, whoever has opened the share since.
         int answersOfGone = 0;
+        // Frames refused for want of room since the share's queue last ran dry: a flood
+        // gets one log line, and one more with the count when it is over.
+        int refusedForRoom = 0;
         std::chrono::steady_clock::time_point quietUntil{};
         QTimer announceLater;
     };

@@ -142,7 +142,7 @@ void SwitcherLine::submit(const CommandFrame& frame, Origin origin, SwitcherComm
     }
     if (std::size_t(pendingFrom(origin)) >= kMostQueuedPerOrigin) {
         if (done)
-            done({false, QStringLiteral("too many commands waiting")});
+            done({false, kTooManyWaiting});
         emit commandFinished(origin, false);
         return;
     }

@@ -38,6 +38,7 @@ public:
     // A client that writes frames faster than the switcher answers cannot grow the queue
     // without end; what does not fit is refused like a command on a closed line.
     static constexpr std::size_t kMostQueuedPerOrigin = 64;
+    static inline const QString kTooManyWaiting = QStringLiteral("too many commands waiting");
     struct Timing {
         std::chrono::milliseconds timeout = wire::kDefaultCommandTimeout;
         std::chrono::milliseconds poll = wire::kDefaultPoll; // 0: never

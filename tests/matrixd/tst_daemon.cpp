@@ -262,6 +262,27 @@ private slots:
         }
     }
 
+    void burstOnOneShare_doesNotStarveAnother()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess daemon(rig.daemonArguments(0));
+        QVERIFY(daemon.waitFor("switcher answering"));
+        ShareClient flood(rig.share1);
+        QVERIFY(flood.open());
+        QByteArray burst;
+        for (int i = 0; i < 1000; ++i)
+            burst += kStatusQuery;
+        QVERIFY(flood.send(burst));
+        for (int i = 0; i < 12; ++i) {
+            const CtlRun run = runCtl({"--port", rig.share2, "route", "A", QString::number(i % 4 + 1)});
+            QVERIFY2(run.exitCode == 0, qPrintable(QStringLiteral("%1: %2").arg(i).arg(show(run))));
+        }
+        // The flood's refusals are two log lines, not one a frame.
+        QVERIFY(daemon.waitFor("more frames refused: too many commands waiting"));
+        QCOMPARE(daemon.count("too many commands waiting"), 2);
+    }
+
     void matrixctlWithTheConfiguration_takesNamesAndRunsPresetsThroughAShare()
     {
         Rig rig;

@@ -69,6 +69,40 @@ private slots:
         QVERIFY(mqtt.waitFor("matrix/hall/edid", "2D-7.1CH"));
     }
 
+    void burstOfSets_endsInTheStateLastAskedFor_andAShareClientIsServedMeanwhile()
+    {
+        MqttRig rig;
+        QVERIFY(rig.start("0"));
+        DaemonProcess daemon({"--config", rig.config});
+        MqttRecorder mqtt(rig.broker.port());
+        QVERIFY(mqtt.waitConnected());
+        QVERIFY(mqtt.waitFor("matrix/hall/availability", "online"));
+        ShareClient panel(rig.share);
+        QVERIFY(panel.open());
+
+        const qsizetype before = rig.sim.framesReceived().size();
+        constexpr int kRounds = 250;
+        for (int round = 0; round < kRounds; ++round) {
+            for (int output = 1; output <= 4; ++output) {
+                const int input = round == kRounds - 1 ? 2 : (round + output) % 4 + 1;
+                QVERIFY(mqtt.publish(QStringLiteral("matrix/hall/output/%1/set").arg(QChar(u'@' + output)),
+                                     QByteArray::number(input)));
+            }
+            if (round == 10)
+                QVERIFY(panel.send(kStatusQuery));
+        }
+        // The client on the share is answered amid the burst, not after it.
+        QVERIFY(panel.waitForTexts(1));
+        QVERIFY2(panel.texts.first().startsWith("\r\ns1"), qPrintable(panel.texts.join('|')));
+        QVERIFY(mqtt.waitFor("matrix/hall/routes", R"({"A":2,"B":2,"C":2,"D":2})", 20'000));
+        // One waiting route per output at most: far fewer frames than sets.
+        QCOMPARE(daemon.count("not confirmed"), 0);
+        QVERIFY2(rig.sim.framesReceived().size() - before < 200,
+                 qPrintable(QString::number(rig.sim.framesReceived().size() - before)));
+        QCOMPARE(daemon.count("failed"), 0);
+        qInfo("%lld frames for %d sets", qlonglong(rig.sim.framesReceived().size() - before), kRounds * 4);
+    }
+
     void switcherEventsReachTheBroker_frontPanelUnplugAndReplug()
     {
         MqttRig rig;
