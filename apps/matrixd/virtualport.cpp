@@ -37,8 +37,12 @@ bool VirtualPort::open(const QString& group, QString& error)
                 .arg(pty_.slavePath(), qt_error_string(errno));
         return {};
     };
-    if (!pty_.openLinkedAt(linkPath_, error, restrictAccess))
+    if (!lock_.acquire(linkPath_, error))
         return false;
+    if (!pty_.openLinkedAt(linkPath_, error, restrictAccess)) {
+        lock_.release();
+        return false;
+    }
     readable_ = std::make_unique<QSocketNotifier>(pty_.masterFd(), QSocketNotifier::Read);
     connect(readable_.get(), &QSocketNotifier::activated, this, &VirtualPort::readClient);
     openWatch_ = std::make_unique<ClientOpenWatch>(pty_);
@@ -64,6 +68,7 @@ void VirtualPort::close()
     readable_.reset();
     openWatch_.reset();
     pty_.unlink();
+    lock_.release();
     pty_.closeMaster();
     pty_.closeSlave();
     clientOpens_ = 0;

@@ -2,6 +2,7 @@
 
 #include "posix/clientopenwatch.h"
 #include "posix/pseudoterminal.h"
+#include "posix/sharelock.h"
 #include "switcher/frameparser.h"
 
 #include <QObject>
@@ -19,7 +20,8 @@ public:
     ~VirtualPort() override;
 
     // Creates the pseudo-terminal and links it; false with the reason when it cannot. Replaces
-    // nothing but a stale link into /dev/pts. An empty group leaves the device 0600.
+    // nothing but a stale link into /dev/pts, and never one a live matrixd holds (its lock is
+    // taken first). An empty group leaves the device 0600.
     bool open(const QString& group, QString& error);
     void close();
 
@@ -43,6 +45,7 @@ private:
     void dropUnread();
 
     QString linkPath_;
+    ShareLock lock_;
     PseudoTerminal pty_;
     FrameParser parser_;
     std::unique_ptr<QSocketNotifier> readable_;

@@ -283,6 +283,49 @@ private slots:
         QCOMPARE(daemon.count("too many commands waiting"), 2);
     }
 
+    // Shares are checked before any link is replaced: a refused start leaves every link of the
+    // running one as it was. A run that was killed leaves its links and locks, and is replaced.
+    void secondDaemonOnTheSameShares_isRefusedNamingTheFirst_aKilledOnesLinksAreTaken()
+    {
+        Rig rig;
+        QVERIFY(rig.simReady());
+        DaemonProcess first(rig.daemonArguments(0));
+        QVERIFY(first.waitFor("switcher answering"));
+        const QString firstTarget = QFileInfo(rig.share1).symLinkTarget();
+        const QString share3 = rig.dir.path() + QStringLiteral("/COM3");
+
+        DaemonProcess second({"--port", rig.sim.link(), "--share", share3, "--share", rig.share2,
+                              "--share", rig.share1, "--poll", "0"});
+        QCOMPARE(second.waitForExit(), 2);
+        const QString expected =
+            QStringLiteral("matrixd: %1 is shared by another matrixd (pid %2)\n")
+                .arg(rig.share2)
+                .arg(first.pid());
+        // Its own new share may have been linked for a moment before the refusal; not another's.
+        QVERIFY2(second.output().endsWith(expected), qPrintable(second.output()));
+        QCOMPARE(QFileInfo(rig.share1).symLinkTarget(), firstTarget);
+        QVERIFY(QFileInfo(rig.share2).exists());
+        QVERIFY(!QFileInfo(share3).isSymLink() && !QFileInfo::exists(share3 + ".lock"));
+        QCOMPARE(rig.sim.output().count("line opened"), 1);
+        ShareClient x(rig.share2);
+        QVERIFY(x.open());
+        QVERIFY(x.ask(kStatusQuery, 1));
+        QCOMPARE(x.texts, QStringList{"\r\ns10s20s30s40"});
+        QVERIFY(x.serial.close());
+
+        first.kill();
+        QVERIFY(QFileInfo(rig.share1).isSymLink() && QFileInfo::exists(rig.share1 + ".lock"));
+        DaemonProcess third(rig.daemonArguments(0));
+        QVERIFY(third.waitFor("switcher answering"));
+        QCOMPARE(scratch::readFile(rig.share1 + ".lock"), QByteArray::number(third.pid()) + '\n');
+        ShareClient y(rig.share1);
+        QVERIFY(y.open());
+        QVERIFY(y.ask(kStatusQuery, 1));
+        QCOMPARE(third.stop(), 0);
+        for (const QString& share : {rig.share1, rig.share2})
+            QVERIFY(!QFileInfo(share).isSymLink() && !QFileInfo::exists(share + ".lock"));
+    }
+
     void matrixctlWithTheConfiguration_takesNamesAndRunsPresetsThroughAShare()
     {
         Rig rig;

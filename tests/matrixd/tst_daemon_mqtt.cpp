@@ -36,6 +36,37 @@ struct MqttRig {
     }
 };
 
+// A switcher of its own in `folder`, configured by folder/hall.conf: the id is "hall" for all.
+struct HallSite {
+    HallSite(const QString& folder, int brokerPort)
+        : made(QDir().mkpath(folder)), sim(folder, 1, {}),
+          config(folder + QStringLiteral("/hall.conf"))
+    {
+        QFile file(config);
+        const QByteArray text =
+            "[switcher]\nport = " + sim.link().toUtf8() +
+            "\npoll = 0\n[mqtt]\nhost = 127.0.0.1\nport = " + QByteArray::number(brokerPort) + "\n";
+        made = made && file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    }
+    bool made;
+    SimProcess sim;
+    QString config;
+};
+
+// Availability changes among the recorded messages.
+qsizetype flipsOf(const MqttRecorder& recorder, const QString& topic)
+{
+    qsizetype flips = 0;
+    std::optional<QByteArray> previous;
+    for (const RecordedMessage& message : recorder.messages()) {
+        if (message.topic != topic)
+            continue;
+        flips += previous && *previous != message.payload;
+        previous = message.payload;
+    }
+    return flips;
+}
+
 } // namespace
 
 class TestDaemonMqtt : public QObject {
@@ -129,6 +160,47 @@ private slots:
         QVERIFY(mqtt.waitFor("matrix/hall/output/A", "Input 2", 8000));
         QVERIFY(mqtt.waitFor("matrix/hall/availability", "online"));
         QVERIFY(mqtt.last("homeassistant/binary_sensor/hall/answering/config"));
+    }
+
+    // The broker gives the id to the newest connection and closes the other. Each says so once,
+    // and neither starts its wait over at a connection the other takes back, so the flips come
+    // ever more slowly.
+    void twoDaemonsWithOneClientId_sayItOnceAndBackOff()
+    {
+        ScratchDirectory dir;
+        BrokerProcess broker;
+        QVERIFY(broker.start());
+        HallSite east(dir.path() + QStringLiteral("/east"), broker.port());
+        HallSite west(dir.path() + QStringLiteral("/west"), broker.port());
+        QVERIFY(east.made && west.made && east.sim.waitForLink() && west.sim.waitForLink());
+        const QString availability = QStringLiteral("matrix/hall/availability");
+        MqttRecorder mqtt(broker.port(), availability);
+        DaemonProcess first({"--config", east.config});
+        QVERIFY(mqtt.waitFor(availability, "online"));
+
+        DaemonProcess second({"--config", west.config});
+        // With 1 s doubling, the connections that take the id back come at about 0, 1, 2, 4, 6
+        // and 10 s, each an offline (the will) and an online: 12 or 13 flips. Starting over at
+        // 1 s each time, they come twice a second.
+        constexpr int kWindowMs = 12000;
+        constexpr qsizetype kMostFlips = 16;
+        const bool flapped =
+            QTest::qWaitFor([&] { return flipsOf(mqtt, availability) > kMostFlips; }, kWindowMs);
+        QVERIFY2(!flapped, qPrintable(QStringLiteral("%1 flips; first:\n%2second:\n%3")
+                                          .arg(flipsOf(mqtt, availability))
+                                          .arg(first.output(), second.output())));
+        QVERIFY(flipsOf(mqtt, availability) >= 2); // they did fight
+        const QString takeover =
+            QStringLiteral("mqtt: the broker at 127.0.0.1:%1 keeps dropping the connection soon "
+                           "after accepting it: another client may have taken client id "
+                           "\"matrixd-hall\"; retrying")
+                .arg(broker.port());
+        for (DaemonProcess* daemon : {&first, &second}) {
+            QVERIFY2(daemon->count(takeover) == 1, qPrintable(daemon->output()));
+            // Connected, lost, connected again, then that line: nothing per reconnection.
+            QVERIFY2(daemon->count("mqtt: ") <= 4, qPrintable(daemon->output()));
+        }
+        QVERIFY(mqtt.waitFor(availability, "online"));
     }
 };
 

@@ -37,6 +37,15 @@ public:
         return -1;
     }
 
+    qint64 pid() const { return process_.processId(); }
+
+    // SIGKILL: nothing of its own clean-up runs, as after a crash.
+    void kill()
+    {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+
     QString output()
     {
         out_ += QString::fromLocal8Bit(process_.readAll());

@@ -18,6 +18,13 @@ using namespace std::chrono_literals;
 constexpr std::chrono::milliseconds kFirstRetry = 1s;
 constexpr std::chrono::milliseconds kLongestRetry = 30s;
 constexpr std::chrono::milliseconds kHousekeeping = 1s;
+// A connection dropped sooner than this is no recovery: the next one does not start the wait
+// over. Longer than the longest wait, so that two clients with one id, each taking it from the
+// other at every connection, settle at that wait instead of fighting every second.
+constexpr std::chrono::milliseconds kHeld = 2 * kLongestRetry;
+// The broker gives an id to its newest connection and just closes the older one (MQTT 3.1.1,
+// and mosquitto 2.0.11 even on MQTT 5): this many short connections in a row point to that.
+constexpr int kShortDropsForTakeover = 2;
 // Also bounds a connection attempt that never completes: libmosquitto gives up on it then.
 constexpr int kKeepAliveSeconds = 30;
 
@@ -81,6 +88,16 @@ MqttClient::MqttClient(MqttSettings settings, Log log, QObject* parent)
     });
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &MqttClient::attempt);
+    heldTimer_.setSingleShot(true);
+    heldTimer_.setInterval(kHeld);
+    connect(&heldTimer_, &QTimer::timeout, this, [this] {
+        shortDrops_ = 0;
+        if (idTakenOver_ && log_)
+            log_(QStringLiteral("connected to the broker at %1 and kept client id \"%2\" for %3 s")
+                     .arg(where(), settings_.clientId)
+                     .arg(std::chrono::duration_cast<std::chrono::seconds>(kHeld).count()));
+        idTakenOver_ = false;
+    });
 }
 
 MqttClient::~MqttClient()
@@ -116,6 +133,7 @@ void MqttClient::stop()
     running_ = false;
     retryTimer_.stop();
     miscTimer_.stop();
+    heldTimer_.stop();
     if (mosq_ && mosquitto_socket(mosq_) >= 0)
         afterLoop(mosquitto_disconnect(mosq_));
     if (connected_) {
@@ -228,9 +246,12 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc)
         return;
     }
     client->connected_ = true;
-    client->backoff_ = kFirstRetry;
+    client->heldTimer_.start();
+    if (client->shortDrops_ == 0)
+        client->backoff_ = kFirstRetry;
     client->lastProblem_.clear();
-    if (client->log_)
+    // While another client takes the id back each time, the one line said it all.
+    if (client->log_ && !client->idTakenOver_)
         client->log_(QStringLiteral("connected to the broker at %1").arg(client->where()));
     emit client->connected();
 }
@@ -245,13 +266,22 @@ void MqttClient::onDisconnect(mosquitto*, void* self, int rc)
 void MqttClient::closed(int rc, int savedErrno)
 {
     const bool wasConnected = connected_;
+    const bool short_ = wasConnected && heldTimer_.isActive();
     connected_ = false;
     resync_ = true;
+    heldTimer_.stop();
     if (wasConnected)
         emit disconnected();
     if (!running_)
         return;
-    if (refusal_.isEmpty()) {
+    if (short_ && ++shortDrops_ >= kShortDropsForTakeover) {
+        if (!idTakenOver_ && log_)
+            log_(QStringLiteral("the broker at %1 keeps dropping the connection soon after "
+                                "accepting it: another client may have taken client id \"%2\"")
+                     .arg(where(), settings_.clientId) +
+                 kRetrying);
+        idTakenOver_ = true;
+    } else if (refusal_.isEmpty()) {
         QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("closed") : reason(rc, savedErrno);
         if (!libraryError_.isEmpty())
             why += QStringLiteral(" (%1)").arg(libraryError_);

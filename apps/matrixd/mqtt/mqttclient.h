@@ -20,6 +20,9 @@ class QSocketNotifier;
 // libmosquitto's socket sits in socket notifiers and its housekeeping runs on a timer, so no
 // thread of libmosquitto's own ever runs. It connects in the background and reconnects by
 // itself, waiting 1 s after the first failure and twice as long after each next one, up to 30 s.
+// The wait starts over at a connection, unless the one before was dropped soon after it was
+// made: then only once a connection has held for a minute. Connections dropped soon after they
+// were made, again and again, are what another client with the same id causes: said once.
 class MqttClient : public QObject {
     Q_OBJECT
 public:
@@ -91,6 +94,7 @@ private:
     bool resync_ = false; // the socket closed: a new one may reuse its number
     QTimer miscTimer_;
     QTimer retryTimer_;
+    QTimer heldTimer_; // runs from a connection until it counts as held
     std::chrono::milliseconds backoff_;
     QString lastProblem_; // repeated failures are logged once until a connection succeeds
     QString refusal_;     // the broker's reason, between its CONNACK and the disconnect
@@ -102,4 +106,6 @@ private:
     bool everStarted_ = false;
     bool running_ = false;
     bool connected_ = false;
+    int shortDrops_ = 0;       // connections in a row dropped before they held
+    bool idTakenOver_ = false; // said so; quiet about reconnections until one holds
 };
