@@ -1,9 +1,12 @@
+#include "link/commandsender.h"
+#include "link/edidechoes.h"
 #include "link/portchoice.h"
 #include "link/seriallink.h"
 #include "support/fakes/fakemessageboxes.h"
 #include "support/fakes/fakeserialcontrol.h"
 
 #include "support/scratchdirectory.h"
+#include "switcher/commandframe.h"
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -280,6 +283,70 @@ private slots:
 
 private:
     std::unique_ptr<ScratchDirectory> dir_;
+
+    void sendCommandFrame_writesOnceOrShowsTheBoxOnce()
+    {
+        FakeSerialControl serial;
+        FakeMessageBoxes boxes;
+        serial.setPortNumber(1);
+
+        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
+        QCOMPARE(serial.writes.size(), 0);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("open serial port fail\uFF01 "));
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("ERROR"));
+
+        QVERIFY(serial.open());
+        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
+        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
+        QCOMPARE(serial.writes, (QList<QByteArray>{QByteArray::fromHex("0555195577"), QByteArray::fromHex("0555195577")}));
+        QCOMPARE(boxes.shown.size(), 1);
+
+        serial.failWrites = true;
+        SendCommandFrame(serial, boxes, statusQueryFrame());
+        QCOMPARE(boxes.shown.size(), 2);
+        QVERIFY(serial.isOpen()); // a failed write leaves the link alone
+    }
+
+    void edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes()
+    {
+        using namespace std::chrono_literals;
+        EdidEchoes echoes;
+        const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
+        echoes.sent(3, t0);
+        echoes.sent(5, t0 + 1ms);
+        QVERIFY(!echoes.answers(6, t0 + 5ms)); // the switcher's own change
+        QVERIFY(echoes.answers(5, t0 + 10ms));
+        QVERIFY(!echoes.answers(5, t0 + 11ms)); // each command is answered once
+        QVERIFY(echoes.answers(3, t0 + 12ms));
+
+        echoes.sent(7, t0);
+        QVERIFY(!echoes.answers(7, t0 + EdidEchoes::kAnswerTime + 1ms)); // never answered in time
+        for (std::size_t i = 0; i < EdidEchoes::kMostPending + 5; ++i)
+            echoes.sent(int(i % 11), t0);
+        QVERIFY(echoes.answers(10, t0)); // bounded, yet the newest are kept
+    }
+
+    void edidEchoes_replyFollowsTheSwitcherAndEndsCrossedEchoes()
+    {
+        using F = EdidFollow;
+        using namespace std::chrono_literals;
+        EdidEchoes echoes;
+        const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
+        QCOMPARE(echoes.replied(4, 4, t0), F::Nothing);       // selected already
+        QCOMPARE(echoes.replied(11, -1, t0), F::Nothing);     // no such mode
+        QCOMPARE(echoes.replied(6, 4, t0), F::SelectAndSend); // the switcher's own change
+        QVERIFY(echoes.answers(6, t0 + 1ms));                 // and so sent
+        // Two quick clicks: their answers move the selection and send nothing.
+        echoes.sent(3, t0);
+        echoes.sent(5, t0);
+        QCOMPARE(echoes.replied(3, 5, t0 + 5ms), F::Select);
+        QCOMPARE(echoes.replied(5, 3, t0 + 6ms), F::Select);
+        // An answer naming the selected mode still counts as the answer to its command.
+        echoes.sent(2, t0);
+        QCOMPARE(echoes.replied(2, 2, t0 + 5ms), F::Nothing);
+        QCOMPARE(echoes.replied(2, 5, t0 + 6ms), F::SelectAndSend);
+    }
 };
 
 QTEST_GUILESS_MAIN(LinkTest)

@@ -1,17 +1,11 @@
-#include "support/fakes/fakemessageboxes.h"
-#include "support/fakes/fakeserialcontrol.h"
 #include "switcher/commandframe.h"
 #include "switcher/confirmation.h"
-#include "link/commandsender.h"
-#include "link/edidechoes.h"
 #include "switcher/replies.h"
 #include "switcher/replydecoder.h"
-#include "serial/replyintake.h"
 #include "switcher/replytext.h"
 #include "support/effects.h"
 #include "support/switcher.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 using Effects = ReplyEffects;
@@ -79,30 +73,6 @@ private slots:
         QCOMPARE(buttonIndexForCode(0x59).value(), 10);
         QCOMPARE(buttonIndexForCode(0xFF).value(), kPowerButtonIndex);
         QVERIFY(!buttonIndexForCode(0x00).has_value());
-    }
-
-    void sendCommandFrame_writesOnceOrShowsTheBoxOnce()
-    {
-        FakeSerialControl serial;
-        FakeMessageBoxes boxes;
-        serial.setPortNumber(1);
-
-        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
-        QCOMPARE(serial.writes.size(), 0);
-        QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].text, QStringLiteral("open serial port fail\uFF01 "));
-        QCOMPARE(boxes.shown[0].title, QStringLiteral("ERROR"));
-
-        QVERIFY(serial.open());
-        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
-        SendCommandFrame(serial, boxes, buttonCommandFrame(12));
-        QCOMPARE(serial.writes, (QList<QByteArray>{hex("0555195577"), hex("0555195577")}));
-        QCOMPARE(boxes.shown.size(), 1);
-
-        serial.failWrites = true;
-        SendCommandFrame(serial, boxes, statusQueryFrame());
-        QCOMPARE(boxes.shown.size(), 2);
-        QVERIFY(serial.isOpen()); // a failed write leaves the link alone
     }
 
     void bytes2BSTR_keepsAsciiAndRejectsHighBitChunks()
@@ -295,79 +265,6 @@ private slots:
         QCOMPARE(describeFrame(switcher::kStatusQuery), QStringLiteral("status query"));
         QCOMPARE(describeFrame(switcher::edidFrame(10)), QStringLiteral("EDID mode 10"));
         QCOMPARE(describeFrame(switcher::edidFrame(11)), QStringLiteral("EDID mode 0x0b (no such mode)"));
-    }
-
-    void edidEchoes_answerOwnCommandsOnceAndForgetStaleOnes()
-    {
-        using namespace std::chrono_literals;
-        EdidEchoes echoes;
-        const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
-        echoes.sent(3, t0);
-        echoes.sent(5, t0 + 1ms);
-        QVERIFY(!echoes.answers(6, t0 + 5ms)); // the switcher's own change
-        QVERIFY(echoes.answers(5, t0 + 10ms));
-        QVERIFY(!echoes.answers(5, t0 + 11ms)); // each command is answered once
-        QVERIFY(echoes.answers(3, t0 + 12ms));
-
-        echoes.sent(7, t0);
-        QVERIFY(!echoes.answers(7, t0 + EdidEchoes::kAnswerTime + 1ms)); // never answered in time
-        for (std::size_t i = 0; i < EdidEchoes::kMostPending + 5; ++i)
-            echoes.sent(int(i % 11), t0);
-        QVERIFY(echoes.answers(10, t0)); // bounded, yet the newest are kept
-    }
-
-    void edidEchoes_replyFollowsTheSwitcherAndEndsCrossedEchoes()
-    {
-        using F = EdidFollow;
-        using namespace std::chrono_literals;
-        EdidEchoes echoes;
-        const auto t0 = EdidEchoes::Clock::time_point{} + 1h;
-        QCOMPARE(echoes.replied(4, 4, t0), F::Nothing);       // selected already
-        QCOMPARE(echoes.replied(11, -1, t0), F::Nothing);     // no such mode
-        QCOMPARE(echoes.replied(6, 4, t0), F::SelectAndSend); // the switcher's own change
-        QVERIFY(echoes.answers(6, t0 + 1ms));                 // and so sent
-        // Two quick clicks: their answers move the selection and send nothing.
-        echoes.sent(3, t0);
-        echoes.sent(5, t0);
-        QCOMPARE(echoes.replied(3, 5, t0 + 5ms), F::Select);
-        QCOMPARE(echoes.replied(5, 3, t0 + 6ms), F::Select);
-        // An answer naming the selected mode still counts as the answer to its command.
-        echoes.sent(2, t0);
-        QCOMPARE(echoes.replied(2, 2, t0 + 5ms), F::Nothing);
-        QCOMPARE(echoes.replied(2, 5, t0 + 6ms), F::SelectAndSend);
-    }
-
-    void intake_bytesWithinTheSettleWindow_areOneText()
-    {
-        FakeSerialControl serial;
-        serial.setPortNumber(1);
-        QVERIFY(serial.open());
-        ReplyIntake intake(serial);
-        QSignalSpy texts(&intake, &ReplyIntake::replyText);
-
-        serial.feed("s1");
-        QTest::qWait(10); // a gap shorter than the settle wait, as a slow line would leave
-        serial.feed("0");
-        QTRY_COMPARE(texts.size(), 1);
-        QCOMPARE(texts[0][0].toString(), QStringLiteral("s10"));
-        QTest::qWait(60);
-        QCOMPARE(texts.size(), 1);
-    }
-
-    void intake_bytesAfterTheWindow_areTheNextText()
-    {
-        FakeSerialControl serial;
-        serial.setPortNumber(1);
-        QVERIFY(serial.open());
-        ReplyIntake intake(serial);
-        QSignalSpy texts(&intake, &ReplyIntake::replyText);
-
-        serial.feed("s1");
-        QTRY_COMPARE(texts.size(), 1);
-        serial.feed(hex("30ff"));
-        QTRY_COMPARE(texts.size(), 2);
-        QCOMPARE(texts[0][0].toString(), QStringLiteral("s1"));
-        QCOMPARE(texts[1][0].toString(), QString()); // high-bit chunk rejected whole
     }
 };
 
