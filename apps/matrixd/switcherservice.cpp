@@ -63,7 +63,8 @@ void SwitcherService::applyPreset(const QString& name, Done done)
 {
     const Preset* preset = config_.presetNamed(name);
     if (!preset) {
-        done({false, QStringLiteral("no preset \"%1\"").arg(name)});
+        if (done)
+            done({false, QStringLiteral("no preset \"%1\"").arg(name)});
         return;
     }
     const QString presetName = preset->name;
@@ -76,6 +77,7 @@ void SwitcherService::applyPreset(const QString& name, Done done)
         [this, presetName, done = std::move(done)](bool applied, const QString& stop) {
             if (applied)
                 emit logLine(QStringLiteral("preset \"%1\" applied").arg(presetName));
-            done({applied, stop});
+            if (done)
+                done({applied, stop});
         });
 }
