@@ -58,7 +58,6 @@ public:
     void start();
     void stop();
     bool isOpen() const;
-    bool isAnswering() const { return answering_; }
     // Whether traffic() is emitted; its lines cost text for every frame and reply.
     void setTracing(bool tracing) { tracing_ = tracing; }
 
@@ -70,6 +69,7 @@ public:
 signals:
     void opened();
     void closed(const QString& why);
+    // Whether the switcher answers changed; the service keeps it in its one state.
     void answeringChanged(bool answering);
     // Bytes as they come off the line, with the origin of the command then on the line.
     void bytesArrived(Origin origin, const QByteArray& bytes);
