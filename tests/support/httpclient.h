@@ -4,6 +4,8 @@
 // (with its cookie jar), one request at a time, waited for in a real event loop; and a raw TCP
 // connection for what no well-behaved client sends.
 
+#include <algorithm>
+
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,19 +32,53 @@ public:
     HttpAnswer send(const QByteArray& method, const QString& path, const QByteArray& body = {},
                     const QList<QPair<QByteArray, QByteArray>>& headers = {})
     {
-        QNetworkRequest request(QUrl(base_ + path));
-        if (!body.isEmpty())
-            request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
-        for (const auto& [name, value] : headers)
-            request.setRawHeader(name, value);
-        QNetworkReply* reply = manager.sendCustomRequest(request, method, body);
-        if (ignoreTlsErrors)
-            reply->ignoreSslErrors();
+        return sendTogether(method, {{path, body}}, headers).first();
+    }
+
+    // Several requests in flight at once, each on a connection of its own; the answers in the
+    // order given.
+    QList<HttpAnswer> sendTogether(const QByteArray& method,
+                                   const QList<QPair<QString, QByteArray>>& pathsAndBodies,
+                                   const QList<QPair<QByteArray, QByteArray>>& headers = {})
+    {
+        QList<QNetworkReply*> replies;
+        for (const auto& [path, body] : pathsAndBodies) {
+            QNetworkRequest request(QUrl(base_ + path));
+            if (!body.isEmpty())
+                request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+            for (const auto& [name, value] : headers)
+                request.setRawHeader(name, value);
+            replies << manager.sendCustomRequest(request, method, body);
+            if (ignoreTlsErrors)
+                replies.last()->ignoreSslErrors();
+        }
+        const auto allFinished = [&replies] {
+            return std::all_of(replies.begin(), replies.end(),
+                               [](const QNetworkReply* r) { return r->isFinished(); });
+        };
         QEventLoop loop;
         QTimer::singleShot(15'000, &loop, &QEventLoop::quit);
-        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        if (!reply->isFinished())
+        for (QNetworkReply* reply : replies)
+            QObject::connect(reply, &QNetworkReply::finished, &loop, [&] {
+                if (allFinished())
+                    loop.quit();
+            });
+        if (!allFinished())
             loop.exec();
+        QList<HttpAnswer> answers;
+        for (QNetworkReply* reply : replies)
+            answers << take(reply);
+        return answers;
+    }
+
+    HttpAnswer get(const QString& path) { return send("GET", path); }
+
+    QNetworkAccessManager manager;
+    bool ignoreTlsErrors = false;
+
+private:
+    static HttpAnswer take(QNetworkReply* reply)
+    {
         HttpAnswer answer;
         answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         answer.body = reply->readAll();
@@ -52,12 +88,6 @@ public:
         return answer;
     }
 
-    HttpAnswer get(const QString& path) { return send("GET", path); }
-
-    QNetworkAccessManager manager;
-    bool ignoreTlsErrors = false;
-
-private:
     QString base_;
 };
 

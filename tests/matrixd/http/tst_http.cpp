@@ -21,6 +21,9 @@ namespace {
 const QByteArray kPassword = "correct horse battery";
 
 struct HttpRig {
+    HttpRig() = default;
+    explicit HttpRig(const QStringList& simArguments) : sim{dir.path(), 1, simArguments} {}
+
     ScratchDirectory dir;
     SimProcess sim{dir.path(), 1, {}};
     int port = freeLoopbackPort();
@@ -267,6 +270,33 @@ private slots:
         QVERIFY(page.body.contains("<script src=\"/app.js\""));
         QCOMPARE(api.get("/app.js").header("content-type"), "text/javascript; charset=utf-8");
         QCOMPARE(api.get("/api/v1/openapi.json").json()["openapi"], QJsonValue("3.1.0"));
+    }
+
+    void burstOfPuts_theNewestWins_aReplacedOneHears409()
+    {
+        // A slow switcher: the first PUT is on the line while the others arrive.
+        HttpRig rig({"--delay", "300"});
+        QVERIFY(rig.start());
+        HttpClient api(rig.base());
+        const qsizetype before = rig.sim.framesReceived().size();
+        const QList<HttpAnswer> answers = api.sendTogether(
+            "PUT", {{"/api/v1/outputs/A", R"({"input":2})"}, {"/api/v1/outputs/A", R"({"input":3})"},
+                    {"/api/v1/outputs/A", R"({"input":4})"}});
+        QList<int> statuses;
+        for (const HttpAnswer& answer : answers)
+            statuses << answer.status;
+        std::sort(statuses.begin(), statuses.end());
+        QCOMPARE(statuses, (QList<int>{200, 200, 409}));
+        const auto replaced = std::find_if(answers.begin(), answers.end(),
+                                           [](const HttpAnswer& a) { return a.status == 409; });
+        QCOMPARE(replaced->detail(), QStringLiteral("replaced by a newer request"));
+        // Two routes went out; the one replaced never did, and the state is not its input.
+        QCOMPARE(rig.sim.framesReceived().mid(before).size(), 2);
+        const QJsonValue input = inputIn(api.get("/api/v1/state").json(), 1);
+        QVERIFY(input.toInt() >= 2);
+        QCOMPARE(rig.sim.framesReceived().mid(before).last(), buttonFrame(inputIndex(1, input.toInt())));
+        QVERIFY(!rig.sim.framesReceived().mid(before).contains(
+            buttonFrame(inputIndex(1, int(replaced - answers.begin()) + 2))));
     }
 
     void password_bearerAndCookie_waitAfterWrongOnes_neverLogged()
