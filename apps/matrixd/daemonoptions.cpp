@@ -1,7 +1,9 @@
 #include "daemonoptions.h"
 
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigreader.h"
 #include "config/usageline.h"
-
+#include "config/valueparsers.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -2,7 +2,10 @@
 // others.
 
 #include "announcement.h"
-#include "config/switcherconfig.h"
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigdescription.h"
+#include "config/switcherconfigreader.h"
+#include "config/valueparsers.h"
 #include "support/switcher.h"
 
 #include <QtTest>
