@@ -42,10 +42,13 @@ struct MqttSettings {
     QString clientId; // default matrixd-<id>
     QString topic;    // default matrix/<id>
     QString discoveryPrefix = QStringLiteral("homeassistant"); // empty: no discovery
+    int sectionLine = 0; // where [mqtt] and its password_file are, for errors; 0: not in a file
+    int passwordFileLine = 0;
 };
 
 struct SwitcherConfig {
     QString file;                              // empty when given on the command line
+    int switcherLine = 0;                      // where [switcher] is, for errors; 0: nowhere
     QString id = QStringLiteral("matrix");     // stable: topics and unique ids derive from it
     QString name = QStringLiteral("HDMI matrix");
     QString port;                              // COM<n> or a device path

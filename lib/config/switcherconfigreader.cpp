@@ -2,11 +2,11 @@
 
 #include "config/inireader.h"
 #include "config/namerules.h"
+#include "config/regularfile.h"
 #include "config/valueparsers.h"
 #include "serial/portnames.h"
 #include "switcher/names.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -99,6 +99,8 @@ private:
         const QString lower = name.toLower();
         if (!sectionsSeen_.insert(lower).second)
             return fail(QStringLiteral("section [%1] is given twice").arg(name));
+        if (lower == kSwitcherSection)
+            config_.switcherLine = line_;
         if (lower == kSwitcherSection || lower == kInputsSection || lower == kOutputsSection) {
             section_ = lower;
             return;
@@ -106,6 +108,7 @@ private:
         if (lower == kMqttSection) {
             section_ = lower;
             config_.mqtt = MqttSettings{};
+            config_.mqtt->sectionLine = line_;
             mqttPortGiven_ = false;
             return;
         }
@@ -237,6 +240,7 @@ private:
             mqtt.password = value;
         } else if (key == u"password_file") {
             mqtt.passwordFile = value;
+            mqtt.passwordFileLine = line_;
         } else if (key == u"cafile") {
             mqtt.caFile = value;
         } else if (key == u"certfile") {
@@ -327,9 +331,9 @@ std::variant<SwitcherConfig, ConfigError> parseSwitcherConfig(const QByteArray& 
 
 std::variant<SwitcherConfig, ConfigError> loadSwitcherConfig(const QString& fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return ConfigError{QStringLiteral("%1: %2").arg(fileName, file.errorString())};
-    constexpr qint64 kMaxConfigBytes = 1 << 20;
-    return parseSwitcherConfig(file.read(kMaxConfigBytes), fileName);
+    QString why;
+    const auto text = readRegularFile(fileName, kMaxConfigFileBytes, why);
+    if (!text)
+        return ConfigError{QStringLiteral("%1: %2").arg(fileName, why)};
+    return parseSwitcherConfig(*text, fileName);
 }
