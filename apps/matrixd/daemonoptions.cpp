@@ -100,7 +100,8 @@ QString shareProblem(const SwitcherConfig& config, const PortName& port)
             return at + why;
         const QFileInfo folder(QFileInfo(share).absolutePath());
         if (!folder.isDir())
-            return at + QStringLiteral("cannot link %1: no folder %2").arg(share, folder.filePath());
+            return at +
+                   QStringLiteral("cannot link %1: no folder %2").arg(share, folder.filePath());
         if (::access(QFile::encodeName(folder.filePath()).constData(), W_OK | X_OK) != 0)
             return at + QStringLiteral("cannot link %1: no permission to write in %2")
                             .arg(share, folder.filePath());
@@ -213,8 +214,9 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
         return refuse(error->text);
     const auto target = parsePortName(c.port);
     if (!target)
-        return refuse(QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
-                          .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
+        return refuse(
+            QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
+                .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
     if (const QString problem = shareProblem(c, *target); !problem.isEmpty())
         return refuse(problem);
     options.check = parser.isSet(check);

@@ -37,9 +37,9 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config)
         QString why;
         const auto password = readPasswordFile(mqtt.passwordFile, why);
         if (!password)
-            return ConfigError{at(mqtt.passwordFileLine ? mqtt.passwordFileLine : mqtt.sectionLine) +
-                               QStringLiteral("cannot read password_file %1: %2")
-                                   .arg(mqtt.passwordFile, why)};
+            return ConfigError{
+                at(mqtt.passwordFileLine ? mqtt.passwordFileLine : mqtt.sectionLine) +
+                QStringLiteral("cannot read password_file %1: %2").arg(mqtt.passwordFile, why)};
         mqtt.password = *password;
     }
     return std::nullopt;

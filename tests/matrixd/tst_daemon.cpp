@@ -202,8 +202,9 @@ private slots:
                                            << ":3: SHARE exists and is not a pseudo-terminal link";
         QTest::newRow("share is a folder") << head + "share = DIR\n"
                                            << ":3: DIR exists and is not a pseudo-terminal link";
-        QTest::newRow("share in a missing folder") << head + "share = DIR/gone/COM3\n"
-                                                   << ":3: cannot link DIR/gone/COM3: no folder DIR/gone";
+        QTest::newRow("share in a missing folder")
+            << head + "share = DIR/gone/COM3\n"
+            << ":3: cannot link DIR/gone/COM3: no folder DIR/gone";
         // A share at the port's own link would become the line matrixd opens.
         QTest::newRow("share is the port") << head + "share = PORT\n"
                                            << ":3: share PORT is the switcher's port PORT";
@@ -218,15 +219,17 @@ private slots:
             << ":4: share DIR/linked/COM7 is the same place as share LINEDIR/COM7";
         // Faults of a whole section name where the section or its key is.
         QTest::newRow("no port") << QByteArray("[inputs]\n1 = DVD\n") << ": no port";
-        QTest::newRow("no port in [switcher]") << QByteArray("[inputs]\n1 = DVD\n[switcher]\npoll = 1\n")
-                                               << ":3: no port";
-        QTest::newRow("mqtt without a host") << head + "[mqtt]\nport = 1884\n" << ":3: [mqtt] needs a host";
+        QTest::newRow("no port in [switcher]")
+            << QByteArray("[inputs]\n1 = DVD\n[switcher]\npoll = 1\n") << ":3: no port";
+        QTest::newRow("mqtt without a host") << head + "[mqtt]\nport = 1884\n"
+                                             << ":3: [mqtt] needs a host";
         // Read without blocking: a FIFO would hold the start before any signal is handled.
         QTest::newRow("FIFO as mqtt password_file")
             << head + "[mqtt]\nhost = 127.0.0.1\nusername = u\npassword_file = FIFO\n"
             << ":6: cannot read password_file FIFO: not a regular file";
-        QTest::newRow("folder as http password_file") << head + "[http]\npassword_file = DIR\n"
-                                                      << ":4: cannot read password_file DIR: not a regular file";
+        QTest::newRow("folder as http password_file")
+            << head + "[http]\npassword_file = DIR\n"
+            << ":4: cannot read password_file DIR: not a regular file";
     }
     void badConfiguration_oneLineWithItsPlaceAndExitTwo_beforeAnyPortOpens()
     {
@@ -240,17 +243,19 @@ private slots:
         // The line's folder seen through a link, and COM1 linked to the switcher as a user does.
         QVERIFY(QFile::link(rig.lineDir, rig.dir.path() + "/linked"));
         QVERIFY(QFile::link(QFileInfo(rig.sim.link()).symLinkTarget(), rig.dir.path() + "/COM1"));
-        const QList<std::pair<QString, QString>> places{
-            {"LINEDIR", rig.lineDir}, {"DIR", rig.dir.path()}, {"PORT", rig.sim.link()},
-            {"SHARE", plainFile}, {"FIFO", fifo}};
+        const QList<std::pair<QString, QString>> places{{"LINEDIR", rig.lineDir},
+                                                        {"DIR", rig.dir.path()},
+                                                        {"PORT", rig.sim.link()},
+                                                        {"SHARE", plainFile},
+                                                        {"FIFO", fifo}};
         for (const auto& [name, path] : places) {
             text.replace(name.toUtf8(), path.toUtf8());
             error.replace(name, path);
         }
         const QString file = writeFile(rig.dir.path() + "/bad.conf", text);
         // --check finds what a start finds.
-        for (const QStringList& arguments : {QStringList{"--config", file},
-                                             QStringList{"--config", file, "--check"}}) {
+        for (const QStringList& arguments :
+             {QStringList{"--config", file}, QStringList{"--config", file, "--check"}}) {
             DaemonProcess daemon(arguments);
             QCOMPARE(daemon.waitForExit(), 2);
             const QString out = daemon.output();
@@ -283,20 +288,25 @@ private slots:
         const QByteArray tail = "[mqtt]\nhost = 127.0.0.1\n";
         const qsizetype limit = qsizetype{1} << 20;
         QByteArray text = head;
-        while (text.size() + tail.size() < limit)
-            text += QByteArray(std::min<qsizetype>(99, limit - tail.size() - text.size() - 1), '#') + '\n';
+        while (text.size() + tail.size() < limit) {
+            const qsizetype room = limit - tail.size() - text.size();
+            text += QByteArray(std::min<qsizetype>(99, room - 1), '#') + '\n';
+        }
         text += tail;
         QCOMPARE(text.size(), limit);
+        // One comment more, and the whole section lies beyond the limit.
+        const QByteArray large = QByteArray(text).insert(head.size(), QByteArray(99, '#') + '\n');
         if (kind == "fifo")
             QCOMPARE(::mkfifo(file.toLocal8Bit().constData(), 0600), 0);
         else if (kind == "folder")
             QVERIFY(QDir().mkpath(file));
         else
-            QCOMPARE(writeFile(file, kind == "large" ? QByteArray(text).insert(head.size(), QByteArray(99, '#') + '\n') : text), file);
+            QCOMPARE(writeFile(file, kind == "large" ? large : text), file);
         DaemonProcess check({"--config", file, "--check"});
         if (error.isEmpty()) {
             QCOMPARE(check.waitForExit(), 0);
-            QVERIFY2(check.output().contains("[mqtt]\nhost = 127.0.0.1\n"), qPrintable(check.output()));
+            QVERIFY2(check.output().contains("[mqtt]\nhost = 127.0.0.1\n"),
+                     qPrintable(check.output()));
             return;
         }
         QCOMPARE(check.waitForExit(), 2);

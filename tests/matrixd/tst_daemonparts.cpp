@@ -91,9 +91,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("secret"));
-        const QByteArray text = "[switcher]\nport = COM3\n[mqtt]\nhost = h\npassword_file = " +
-                                file.toUtf8() + "\n[http]\nlisten = 0.0.0.0:8080\npassword_file = " +
-                                file.toUtf8() + "\n";
+        const QByteArray text =
+            "[switcher]\nport = COM3\n[mqtt]\nhost = h\npassword_file = " + file.toUtf8() +
+            "\n[http]\nlisten = 0.0.0.0:8080\npassword_file = " + file.toUtf8() + "\n";
         const auto write = [&file](const QByteArray& content) {
             QFile out(file);
             return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
@@ -113,8 +113,8 @@ private slots:
         SwitcherConfig c = parsed(text);
         const auto error = completeSwitcherConfig(c);
         QVERIFY(error);
-        QCOMPARE(error->text, "t.conf:8: cannot read password_file " + file +
-                                  ": more than 4 KiB, too large");
+        QCOMPARE(error->text,
+                 "t.conf:8: cannot read password_file " + file + ": more than 4 KiB, too large");
     }
 
     void configuration_faultsNameTheirLine_data()
