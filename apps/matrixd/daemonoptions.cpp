@@ -108,7 +108,7 @@ QString shareProblem(const SwitcherConfig& config, const PortName& port)
     }
     if (!config.shares.isEmpty() && !config.shareGroup.isEmpty() &&
         !::getgrnam(config.shareGroup.toLocal8Bit().constData()))
-        return configPlace(config.file, config.shareLines.value(0)) +
+        return configPlace(config.file, config.shareGroupLine) +
                QStringLiteral("no group %1").arg(config.shareGroup);
     return {};
 }

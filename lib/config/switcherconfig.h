@@ -57,6 +57,7 @@ struct SwitcherConfig {
     QStringList shares;                        // paths where virtual ports are linked
     QList<int> shareLines;                     // each share's line in the file, for errors
     QString shareGroup;                        // empty: shares are 0600
+    int shareGroupLine = 0;
     std::array<QString, kInputCount> inputNames{};   // empty: unnamed
     std::array<QString, kOutputCount> outputNames{}; // empty: unnamed
     QList<Preset> presets;

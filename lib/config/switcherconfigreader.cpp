@@ -168,6 +168,7 @@ private:
             config_.shareLines.append(line_);
         } else if (key == u"share_group") {
             config_.shareGroup = value;
+            config_.shareGroupLine = line_;
         } else if (key == u"id") {
             static const QRegularExpression idPattern(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
             if (!idPattern.match(value).hasMatch())

@@ -205,6 +205,9 @@ private slots:
         QTest::newRow("share in a missing folder")
             << head + "share = DIR/gone/COM3\n"
             << ":3: cannot link DIR/gone/COM3: no folder DIR/gone";
+        QTest::newRow("share group unknown")
+            << head + "share = DIR/COM3\nshare_group = no-such-group\n"
+            << ":4: no group no-such-group";
         // A share at the port's own link would become the line matrixd opens.
         QTest::newRow("share is the port") << head + "share = PORT\n"
                                            << ":3: share PORT is the switcher's port PORT";
