@@ -84,6 +84,14 @@ std::optional<QString> completeHttpSettings(HttpSettings& http, const QString& f
     const auto at = [&file](int line) { return configPlace(file, line); };
     if (http.certificate.isEmpty() != http.key.isEmpty())
         return at(http.sectionLine) + QStringLiteral("[http] certificate and key go together");
+    for (const auto& [key, path] : {std::pair{QStringLiteral("certificate"), http.certificate},
+                                    std::pair{QStringLiteral("key"), http.key}}) {
+        if (path.isEmpty())
+            continue;
+        if (const QString why = regularFileProblem(path, kMaxPemFileBytes); !why.isEmpty())
+            return at(http.sectionLine) +
+                   QStringLiteral("cannot read %1 %2: %3").arg(key, path, why);
+    }
     if (http.passwordFile.isEmpty()) {
         if (!http.isLoopbackOnly())
             return at(http.listenLine ? http.listenLine : http.sectionLine) +

@@ -105,6 +105,18 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
 
 #endif
 
+QString regularFileProblem(const QString& path, qint64 maxBytes)
+{
+    QString why;
+    return readRegularFile(path, maxBytes, why) ? QString() : why;
+}
+
+QString nonRegularFileProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile() ? QStringLiteral("not a regular file") : QString();
+}
+
 std::optional<QString> readPasswordFile(const QString& path, QString& why)
 {
     const auto bytes = readRegularFile(path, kMaxPasswordFileBytes, why);

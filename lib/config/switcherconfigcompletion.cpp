@@ -29,6 +29,17 @@ std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config)
                            QStringLiteral("[mqtt] certfile and keyfile go together")};
     if (!mqtt.certFile.isEmpty() && mqtt.caFile.isEmpty())
         return ConfigError{at(mqtt.sectionLine) + QStringLiteral("[mqtt] certfile needs cafile")};
+    // The broker library opens these later, blocking: a FIFO would hang the start. A missing
+    // file stays the broker connection's own fault, logged and retried.
+    for (const auto& [key, path] : {std::pair{QStringLiteral("cafile"), mqtt.caFile},
+                                    std::pair{QStringLiteral("certfile"), mqtt.certFile},
+                                    std::pair{QStringLiteral("keyfile"), mqtt.keyFile}}) {
+        if (path.isEmpty())
+            continue;
+        if (const QString why = nonRegularFileProblem(path); !why.isEmpty())
+            return ConfigError{at(mqtt.sectionLine) +
+                               QStringLiteral("cannot read %1 %2: %3").arg(key, path, why)};
+    }
     if (mqtt.clientId.isEmpty())
         mqtt.clientId = QStringLiteral("matrixd-") + config.id;
     if (mqtt.topic.isEmpty())

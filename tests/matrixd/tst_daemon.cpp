@@ -233,6 +233,11 @@ private slots:
         QTest::newRow("folder as http password_file")
             << head + "[http]\npassword_file = DIR\n"
             << ":4: cannot read password_file DIR: not a regular file";
+        QTest::newRow("FIFO as mqtt cafile") << head + "[mqtt]\nhost = 127.0.0.1\ncafile = FIFO\n"
+                                             << ":3: cannot read cafile FIFO: not a regular file";
+        QTest::newRow("FIFO as https certificate")
+            << head + "[http]\ncertificate = FIFO\nkey = FIFO\n"
+            << ":3: cannot read certificate FIFO: not a regular file";
     }
     void badConfiguration_oneLineWithItsPlaceAndExitTwo_beforeAnyPortOpens()
     {
