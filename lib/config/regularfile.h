@@ -5,9 +5,9 @@
 
 #include <optional>
 
-// Files a user names (the configuration, a password file) are read only when they are regular
-// files, opened without blocking and read whole up to a bound: a FIFO or a device named by
-// mistake must not hang the start, and a file is never silently cut.
+// Files a user names (the configuration, password files, TLS files) are read only when they are
+// regular files, opened without blocking and read whole up to a bound: a FIFO or a device named
+// by mistake must not hang the start, and a file is never silently cut.
 
 inline constexpr qint64 kMaxConfigFileBytes = qint64{1} << 20;
 inline constexpr qint64 kMaxPasswordFileBytes = 4096;
