@@ -1,5 +1,6 @@
 #include "ctlrequest.h"
 
+#include "config/switcherconfigreader.h"
 #include "config/usageline.h"
 
 #include "serial/portfile.h"

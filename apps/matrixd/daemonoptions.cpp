@@ -1,16 +1,116 @@
 #include "daemonoptions.h"
 
+#include "config/configplace.h"
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigreader.h"
 #include "config/usageline.h"
-
+#include "config/valueparsers.h"
+#include "posix/pseudoterminal.h"
+#include "serial/portnames.h"
 
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <algorithm>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 DaemonExit refuse(const QString& text)
 {
     return {2, text};
+}
+
+// Where a path is once the links of its folders are resolved; the last part stays as named,
+// since a share's own name may be a link that matrixd replaces.
+QString placeOf(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (folder.isEmpty() ? info.absolutePath() : folder) + u'/' + info.fileName();
+}
+
+QString linkTarget(const QString& link)
+{
+    char target[4096];
+    const ssize_t n = ::readlink(QFile::encodeName(link).constData(), target, sizeof target);
+    if (n <= 0 || std::size_t(n) >= sizeof target)
+        return {};
+    const QString text = QFile::decodeName(QByteArray(target, n));
+    return QDir::isAbsolutePath(text) ? text : QFileInfo(link).absolutePath() + u'/' + text;
+}
+
+// Every place the port passes through on the way to its device: COM<n> as ./COM<n> (which a
+// share there would become), then each link's target. A share at any of them takes the line.
+QStringList portPlaces(const PortName& port)
+{
+    constexpr int kMostLinks = 40; // as the kernel follows them
+    QString path = port.number > 0 ? QDir::current().absoluteFilePath(portLabel(port.number))
+                                   : port.devicePath;
+    QStringList places;
+    for (int hop = 0; hop < kMostLinks && !path.isEmpty(); ++hop) {
+        places << placeOf(path);
+        path = QFileInfo(path).isSymLink() ? linkTarget(path) : QString();
+    }
+    return places;
+}
+
+// The same directory entry, by device and inode, where both exist: one link seen through a
+// bind mount or a hard-linked name. lstat: the links themselves, not where they lead, since a
+// stale share link may lead to a pseudo-terminal number the switcher's line has now.
+bool isSameEntry(const QString& a, const QString& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::lstat(QFile::encodeName(a).constData(), &first) == 0 &&
+           ::lstat(QFile::encodeName(b).constData(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// What a start finds wrong with the shares before it links any (so that --check finds it too),
+// and a share that would stand in for the switcher's own port.
+QString shareProblem(const SwitcherConfig& config, const PortName& port)
+{
+    const QStringList portPath = portPlaces(port);
+    QStringList seen;
+    for (qsizetype i = 0; i < config.shares.size(); ++i) {
+        const QString& share = config.shares.at(i);
+        const int line = i < config.shareLines.size() ? config.shareLines.at(i) : 0;
+        const QString at = configPlace(config.file, line);
+        const QString place = placeOf(share);
+        if (const qsizetype other = seen.indexOf(place); other >= 0)
+            return at + QStringLiteral("share %1 is the same place as share %2")
+                            .arg(share, config.shares.at(other));
+        seen << place;
+        const bool isPort = std::any_of(portPath.begin(), portPath.end(), [&](const QString& p) {
+            return p == place || isSameEntry(p, share);
+        });
+        if (isPort)
+            return at + QStringLiteral("share %1 is the switcher's port %2; a share needs a "
+                                       "path of its own")
+                            .arg(share, port.label());
+        QString why;
+        if (!PseudoTerminal::mayLinkAt(share, why))
+            return at + why;
+        const QFileInfo folder(QFileInfo(share).absolutePath());
+        if (!folder.isDir())
+            return at +
+                   QStringLiteral("cannot link %1: no folder %2").arg(share, folder.filePath());
+        if (::access(QFile::encodeName(folder.filePath()).constData(), W_OK | X_OK) != 0)
+            return at + QStringLiteral("cannot link %1: no permission to write in %2")
+                            .arg(share, folder.filePath());
+    }
+    if (!config.shares.isEmpty() && !config.shareGroup.isEmpty() &&
+        !::getgrnam(config.shareGroup.toLocal8Bit().constData()))
+        return configPlace(config.file, config.shareGroupLine) +
+               QStringLiteral("no group %1").arg(config.shareGroup);
+    return {};
 }
 
 } // namespace
@@ -112,9 +212,13 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
     }
     if (auto error = completeSwitcherConfig(c))
         return refuse(error->text);
-    if (!parsePortName(c.port))
-        return refuse(QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
-                          .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
+    const auto target = parsePortName(c.port);
+    if (!target)
+        return refuse(
+            QStringLiteral("%1port is COM1 to COM10 or a device path, not \"%2\"")
+                .arg(c.file.isEmpty() ? QString() : c.file + QStringLiteral(": "), c.port));
+    if (const QString problem = shareProblem(c, *target); !problem.isEmpty())
+        return refuse(problem);
     options.check = parser.isSet(check);
     options.trace = parser.isSet(trace);
     return options;

@@ -1,6 +1,7 @@
 // matrixd: owns one switcher's serial line, keeps its state, shares it through virtual ports,
 // publishes it over MQTT and serves it to router control clients and on a web page.
 #include "posix/stopsignals.h"
+#include "config/switcherconfigdescription.h"
 #include "daemonoptions.h"
 #include "httpsurface.h"
 #include "mqttbridge.h"

@@ -1,47 +1,15 @@
 #include "httpsettings.h"
 
+#include "config/configplace.h"
+#include "config/regularfile.h"
 #include "switcher/names.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr int kMaxClientsLimit = 4096;
-constexpr qint64 kMaxPasswordBytes = 4096;
-
-// The first line of a regular file, read without blocking: a FIFO or a device given by mistake
-// must not hang the start.
-std::optional<QString> readPasswordFile(const QString& path, QString& why)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        why = QStringLiteral("not a regular file");
-        return std::nullopt;
-    }
-    QByteArray bytes(kMaxPasswordBytes, Qt::Uninitialized);
-    const ssize_t got = ::read(fd, bytes.data(), std::size_t(bytes.size()));
-    ::close(fd);
-    if (got < 0) {
-        why = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
-    bytes.truncate(got);
-    return QString::fromUtf8(bytes.left(bytes.indexOf('\n'))).trimmed();
-}
 
 QString listenText(const HttpListen& listen)
 {
@@ -95,6 +63,7 @@ QString readHttpKey(HttpSettings& http, const QString& key, const QString& value
         if (value.isEmpty())
             return QStringLiteral("password_file is a path");
         http.passwordFile = value;
+        http.passwordFileLine = line;
     } else if (key == u"certificate" || key == u"key") {
         if (value.isEmpty())
             return QStringLiteral("%1 is the path of a PEM file").arg(key);
@@ -112,13 +81,17 @@ QString readHttpKey(HttpSettings& http, const QString& key, const QString& value
 
 std::optional<QString> completeHttpSettings(HttpSettings& http, const QString& file)
 {
-    auto at = [&file](int line) {
-        if (file.isEmpty())
-            return QString();
-        return line > 0 ? QStringLiteral("%1:%2: ").arg(file).arg(line) : file + QStringLiteral(": ");
-    };
+    const auto at = [&file](int line) { return configPlace(file, line); };
     if (http.certificate.isEmpty() != http.key.isEmpty())
         return at(http.sectionLine) + QStringLiteral("[http] certificate and key go together");
+    for (const auto& [key, path] : {std::pair{QStringLiteral("certificate"), http.certificate},
+                                    std::pair{QStringLiteral("key"), http.key}}) {
+        if (path.isEmpty())
+            continue;
+        if (const QString why = regularFileProblem(path, kMaxPemFileBytes); !why.isEmpty())
+            return at(http.sectionLine) +
+                   QStringLiteral("cannot read %1 %2: %3").arg(key, path, why);
+    }
     if (http.passwordFile.isEmpty()) {
         if (!http.isLoopbackOnly())
             return at(http.listenLine ? http.listenLine : http.sectionLine) +
@@ -129,11 +102,12 @@ std::optional<QString> completeHttpSettings(HttpSettings& http, const QString& f
     }
     QString why;
     const auto password = readPasswordFile(http.passwordFile, why);
+    const int line = http.passwordFileLine ? http.passwordFileLine : http.sectionLine;
     if (!password)
-        return at(http.sectionLine) +
+        return at(line) +
                QStringLiteral("cannot read password_file %1: %2").arg(http.passwordFile, why);
     if (password->isEmpty())
-        return at(http.sectionLine) +
+        return at(line) +
                QStringLiteral("password_file %1 holds no password").arg(http.passwordFile);
     http.password = *password;
     return std::nullopt;

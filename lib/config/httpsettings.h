@@ -22,8 +22,9 @@ struct HttpSettings {
     QString certificate; // PEM; HTTPS when set, with key
     QString key;
     int maxClients = kDefaultHttpMaxClients;
-    int sectionLine = 0; // where [http] and its listen key are, for errors; 0 when not in a file
-    int listenLine = 0;
+    int sectionLine = 0; // where [http], its listen and password_file keys are, for errors; 0 when
+    int listenLine = 0;  // not in a file
+    int passwordFileLine = 0;
 
     bool isLoopbackOnly() const;
     bool isHttps() const { return !certificate.isEmpty(); }

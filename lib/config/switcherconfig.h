@@ -18,7 +18,8 @@
 
 // One switcher's configuration, read once from an INI file (or the command line) and then never
 // changed: its line, its virtual ports, names of inputs and outputs, presets and the broker.
-// matrixd and matrixctl read the same file.
+// matrixd and matrixctl read the same file (switcherconfigreader.h), settle what depends on
+// several keys (switcherconfigcompletion.h) and print it back (switcherconfigdescription.h).
 
 inline constexpr int kDefaultMqttPort = 1883;
 inline constexpr int kDefaultMqttTlsPort = 8883;
@@ -41,10 +42,13 @@ struct MqttSettings {
     QString clientId; // default matrixd-<id>
     QString topic;    // default matrix/<id>
     QString discoveryPrefix = QStringLiteral("homeassistant"); // empty: no discovery
+    int sectionLine = 0; // where [mqtt] and its password_file are, for errors; 0: not in a file
+    int passwordFileLine = 0;
 };
 
 struct SwitcherConfig {
     QString file;                              // empty when given on the command line
+    int switcherLine = 0;                      // where [switcher] is, for errors; 0: nowhere
     QString id = QStringLiteral("matrix");     // stable: topics and unique ids derive from it
     QString name = QStringLiteral("HDMI matrix");
     QString port;                              // COM<n> or a device path
@@ -53,6 +57,7 @@ struct SwitcherConfig {
     QStringList shares;                        // paths where virtual ports are linked
     QList<int> shareLines;                     // each share's line in the file, for errors
     QString shareGroup;                        // empty: shares are 0600
+    int shareGroupLine = 0;
     std::array<QString, kInputCount> inputNames{};   // empty: unnamed
     std::array<QString, kOutputCount> outputNames{}; // empty: unnamed
     QList<Preset> presets;
@@ -74,24 +79,3 @@ struct SwitcherConfig {
 struct ConfigError {
     QString text; // "FILE:LINE: what is wrong", or "what is wrong" without a file
 };
-
-// Reads the INI text of `fileName`. Every section and key is checked; the first fault found is
-// the error, with its line number.
-std::variant<SwitcherConfig, ConfigError> parseSwitcherConfig(const QByteArray& text,
-                                                              const QString& fileName);
-// Reads the file; an unreadable file is an error too.
-std::variant<SwitcherConfig, ConfigError> loadSwitcherConfig(const QString& fileName);
-
-// Settles what depends on other keys (default client id and topic, the TLS port, a password
-// file's content). Call after command-line overrides.
-std::optional<ConfigError> completeSwitcherConfig(SwitcherConfig& config);
-
-// The effective configuration as INI text, every key with its value; the password is masked.
-QString describeSwitcherConfig(const SwitcherConfig& config);
-
-
-
-// Seconds, whole or with up to three decimals ("5", "0.25"), as `poll` and --poll take them.
-std::optional<std::chrono::milliseconds> parsePollSeconds(const QString& text);
-QString pollSecondsText(std::chrono::milliseconds poll);
-

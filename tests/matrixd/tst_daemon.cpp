@@ -10,6 +10,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace switcher;
 
 namespace {
@@ -198,6 +200,44 @@ private slots:
                                                << ":4: \"7\" names no input";
         QTest::newRow("share over a file") << head + "share = SHARE\n"
                                            << ":3: SHARE exists and is not a pseudo-terminal link";
+        QTest::newRow("share is a folder") << head + "share = DIR\n"
+                                           << ":3: DIR exists and is not a pseudo-terminal link";
+        QTest::newRow("share in a missing folder")
+            << head + "share = DIR/gone/COM3\n"
+            << ":3: cannot link DIR/gone/COM3: no folder DIR/gone";
+        QTest::newRow("share group unknown")
+            << head + "share = DIR/COM3\nshare_group = no-such-group\n"
+            << ":4: no group no-such-group";
+        // A share at the port's own link would become the line matrixd opens.
+        QTest::newRow("share is the port") << head + "share = PORT\n"
+                                           << ":3: share PORT is the switcher's port PORT";
+        QTest::newRow("share is the port through a linked folder")
+            << head + "share = DIR/linked/COM1\n"
+            << ":3: share DIR/linked/COM1 is the switcher's port PORT";
+        QTest::newRow("share is COM1 as the port maps it")
+            << QByteArray("[switcher]\nport = COM1\nshare = COM1\n")
+            << ":3: share COM1 is the switcher's port COM1";
+        QTest::newRow("two shares, one place")
+            << head + "share = LINEDIR/COM7\nshare = DIR/linked/COM7\n"
+            << ":4: share DIR/linked/COM7 is the same place as share LINEDIR/COM7";
+        // Faults of a whole section name where the section or its key is.
+        QTest::newRow("no port") << QByteArray("[inputs]\n1 = DVD\n") << ": no port";
+        QTest::newRow("no port in [switcher]")
+            << QByteArray("[inputs]\n1 = DVD\n[switcher]\npoll = 1\n") << ":3: no port";
+        QTest::newRow("mqtt without a host") << head + "[mqtt]\nport = 1884\n"
+                                             << ":3: [mqtt] needs a host";
+        // Read without blocking: a FIFO would hold the start before any signal is handled.
+        QTest::newRow("FIFO as mqtt password_file")
+            << head + "[mqtt]\nhost = 127.0.0.1\nusername = u\npassword_file = FIFO\n"
+            << ":6: cannot read password_file FIFO: not a regular file";
+        QTest::newRow("folder as http password_file")
+            << head + "[http]\npassword_file = DIR\n"
+            << ":4: cannot read password_file DIR: not a regular file";
+        QTest::newRow("FIFO as mqtt cafile") << head + "[mqtt]\nhost = 127.0.0.1\ncafile = FIFO\n"
+                                             << ":3: cannot read cafile FIFO: not a regular file";
+        QTest::newRow("FIFO as https certificate")
+            << head + "[http]\ncertificate = FIFO\nkey = FIFO\n"
+            << ":3: cannot read certificate FIFO: not a regular file";
     }
     void badConfiguration_oneLineWithItsPlaceAndExitTwo_beforeAnyPortOpens()
     {
@@ -206,15 +246,85 @@ private slots:
         Rig rig;
         QVERIFY(rig.simReady());
         const QString plainFile = writeFile(rig.dir.path() + "/COM5", "mine");
-        text.replace("PORT", rig.sim.link().toUtf8()).replace("SHARE", plainFile.toUtf8());
-        error.replace("SHARE", plainFile);
+        const QString fifo = rig.dir.path() + "/fifo";
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        // The line's folder seen through a link, and COM1 linked to the switcher as a user does.
+        QVERIFY(QFile::link(rig.lineDir, rig.dir.path() + "/linked"));
+        QVERIFY(QFile::link(QFileInfo(rig.sim.link()).symLinkTarget(), rig.dir.path() + "/COM1"));
+        const QList<std::pair<QString, QString>> places{{"LINEDIR", rig.lineDir},
+                                                        {"DIR", rig.dir.path()},
+                                                        {"PORT", rig.sim.link()},
+                                                        {"SHARE", plainFile},
+                                                        {"FIFO", fifo}};
+        for (const auto& [name, path] : places) {
+            text.replace(name.toUtf8(), path.toUtf8());
+            error.replace(name, path);
+        }
         const QString file = writeFile(rig.dir.path() + "/bad.conf", text);
-        DaemonProcess daemon({"--config", file});
-        QCOMPARE(daemon.waitForExit(), 2);
-        const QString out = daemon.output();
-        QVERIFY2(out.startsWith("matrixd: " + file + error) && out.count('\n') == 1, qPrintable(out));
+        // --check finds what a start finds.
+        for (const QStringList& arguments :
+             {QStringList{"--config", file}, QStringList{"--config", file, "--check"}}) {
+            DaemonProcess daemon(arguments);
+            QCOMPARE(daemon.waitForExit(), 2);
+            const QString out = daemon.output();
+            QVERIFY2(out.startsWith("matrixd: " + file + error) && out.count('\n') == 1,
+                     qPrintable(arguments.join(' ') + ": " + out));
+        }
         QVERIFY(!rig.sim.output().contains("line opened"));
         QCOMPARE(QFile(plainFile).size(), 4);
+        QCOMPARE(QFileInfo(rig.sim.link()).symLinkTarget(),
+                 QFileInfo(rig.dir.path() + "/COM1").symLinkTarget());
+    }
+
+    void configurationFile_readWholeOrRefused_neverWaitedForOrCut_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("FIFO") << "fifo" << ": not a regular file";
+        QTest::newRow("folder") << "folder" << ": not a regular file";
+        QTest::newRow("over 1 MiB") << "large" << ": more than 1 MiB, too large";
+        QTest::newRow("1 MiB exactly") << "limit" << QString();
+    }
+    void configurationFile_readWholeOrRefused_neverWaitedForOrCut()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        ScratchDirectory dir;
+        const QString file = dir.path() + "/hall.conf";
+        // A [mqtt] section after a megabyte of comments, which a cut would lose unseen.
+        const QByteArray head = "[switcher]\nport = " + dir.path().toUtf8() + "/line\n";
+        const QByteArray tail = "[mqtt]\nhost = 127.0.0.1\n";
+        const qsizetype limit = qsizetype{1} << 20;
+        QByteArray text = head;
+        while (text.size() + tail.size() < limit) {
+            const qsizetype room = limit - tail.size() - text.size();
+            text += QByteArray(std::min<qsizetype>(99, room - 1), '#') + '\n';
+        }
+        text += tail;
+        QCOMPARE(text.size(), limit);
+        // One comment more, and the whole section lies beyond the limit.
+        const QByteArray large = QByteArray(text).insert(head.size(), QByteArray(99, '#') + '\n');
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(file.toLocal8Bit().constData(), 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(file));
+        else
+            QCOMPARE(writeFile(file, kind == "large" ? large : text), file);
+        DaemonProcess check({"--config", file, "--check"});
+        if (error.isEmpty()) {
+            QCOMPARE(check.waitForExit(), 0);
+            QVERIFY2(check.output().contains("[mqtt]\nhost = 127.0.0.1\n"),
+                     qPrintable(check.output()));
+            return;
+        }
+        QCOMPARE(check.waitForExit(), 2);
+        QCOMPARE(check.output(), "matrixd: " + file + error + "\n");
+        DaemonProcess start({"--config", file});
+        QCOMPARE(start.waitForExit(), 2);
+        QCOMPARE(start.output(), "matrixd: " + file + error + "\n");
+        const CtlRun ctl = runCtl({"--config", file, "status"});
+        QCOMPARE(ctl.exitCode, 2);
+        QVERIFY2(ctl.err.contains(file + error), qPrintable(show(ctl)));
     }
 
     void stopSignal_removesTheLinksClosesThePortAndExitsZero()

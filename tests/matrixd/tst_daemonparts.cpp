@@ -2,7 +2,10 @@
 // others.
 
 #include "announcement.h"
-#include "config/switcherconfig.h"
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigdescription.h"
+#include "config/switcherconfigreader.h"
+#include "config/valueparsers.h"
 #include "support/switcher.h"
 
 #include <QtTest>
@@ -82,6 +85,36 @@ private slots:
         QVERIFY(text.contains("client_id = matrixd-t\n") && text.contains("topic = matrix/t\n"));
         QVERIFY(text.contains("password = (set)"));
         QVERIFY(!text.contains("s3cret"));
+    }
+
+    void configuration_passwordFiles_oneReadForMqttAndHttp_firstLineOrRefusedWhole()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("secret"));
+        const QByteArray text =
+            "[switcher]\nport = COM3\n[mqtt]\nhost = h\npassword_file = " + file.toUtf8() +
+            "\n[http]\nlisten = 0.0.0.0:8080\npassword_file = " + file.toUtf8() + "\n";
+        const auto write = [&file](const QByteArray& content) {
+            QFile out(file);
+            return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                   out.write(content) == content.size();
+        };
+        // Without a final newline the one line is still the password.
+        for (const QByteArray& content : {QByteArray("s3cret"), QByteArray(" s3cret \nnext\n")}) {
+            QVERIFY(write(content));
+            SwitcherConfig c = parsed(text);
+            const auto error = completeSwitcherConfig(c);
+            QVERIFY2(!error, error ? qPrintable(error->text) : "");
+            QCOMPARE(c.mqtt->password, "s3cret");
+            QCOMPARE(c.http->password, "s3cret");
+        }
+        // Too large is refused, never cut; [http] is checked first, at its key's line.
+        QVERIFY(write(QByteArray(5000, 'x')));
+        SwitcherConfig c = parsed(text);
+        const auto error = completeSwitcherConfig(c);
+        QVERIFY(error);
+        QCOMPARE(error->text,
+                 "t.conf:8: cannot read password_file " + file + ": more than 4 KiB, too large");
     }
 
     void configuration_faultsNameTheirLine_data()

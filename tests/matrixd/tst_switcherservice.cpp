@@ -1,6 +1,7 @@
 // The service's core against the switcher model in process, unpaced: what goes on the line, in
 // what order, what each asker is told, and what the one state says.
 
+#include "config/switcherconfigreader.h"
 #include "support/fakes/simulatedserialcontrol.h"
 #include "support/switcher.h"
 #include "switcherservice.h"

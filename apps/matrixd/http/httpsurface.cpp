@@ -1,11 +1,11 @@
 #include "httpsurface.h"
 
 #include "apiserver.h"
+#include "config/regularfile.h"
 #include "eventshub.h"
 #include "httplistener.h"
 #include "sessionauth.h"
 
-#include <QFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -26,12 +26,13 @@ QHostAddress addressOf(const QString& host)
 
 QByteArray pemOf(const QString& path, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QString why;
+    auto pem = readRegularFile(path, kMaxPemFileBytes, why);
+    if (!pem) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return {};
     }
-    return file.read(1 << 20);
+    return *pem;
 }
 
 } // namespace

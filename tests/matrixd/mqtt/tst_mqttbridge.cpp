@@ -1,5 +1,7 @@
 // The MQTT bridge against a real mosquitto broker, with a recording stand-in for the line.
 
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigreader.h"
 #include "mqttbridge.h"
 #include "support/brokerprocess.h"
 #include "support/mqttrecorder.h"

@@ -2,7 +2,9 @@
 // asks for, the blocks matrixd sends, and the [videohub] configuration.
 
 #include "blockreader.h"
-#include "config/switcherconfig.h"
+#include "config/switcherconfigcompletion.h"
+#include "config/switcherconfigdescription.h"
+#include "config/switcherconfigreader.h"
 #include "daemonoptions.h"
 #include "statusblocks.h"
 #include "videohubrequest.h"
