@@ -4,7 +4,10 @@
 #include "peeraddress.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpSocket>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -151,7 +154,20 @@ void ConnectionWatch::refuse(int status, const QString& why)
     HttpReply reply = HttpReply::problem(status, why);
     reply.closeAfter = true;
     socket_.write(reply.serialized());
-    socket_.disconnectFromHost();
+    // Closing with the client's unread bytes in hand would reset the connection, and the client
+    // would lose the answer: once it is sent, only the sending side is shut, and what still
+    // comes is thrown away until the client closes.
+    connect(&socket_, &QTcpSocket::readyRead, this, [socket = &socket_] { socket->readAll(); });
+    const auto shutSending = [socket = &socket_] {
+        const auto* secure = qobject_cast<const QSslSocket*>(socket);
+        const bool sent = socket->bytesToWrite() == 0 && (!secure || secure->encryptedBytesToWrite() == 0);
+        if (sent && socket->socketDescriptor() >= 0)
+            ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+    };
+    connect(&socket_, &QTcpSocket::bytesWritten, this, shutSending);
+    connect(&socket_, &QTcpSocket::disconnected, this, [socket = &socket_] { socket->close(); });
+    socket_.flush();
+    shutSending();
     // A client that reads nothing cannot keep the connection by that.
     QTimer::singleShot(limits_.requestTime, &socket_, [socket = &socket_] { socket->abort(); });
 }
