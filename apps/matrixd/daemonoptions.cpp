@@ -193,7 +193,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
         c.mqtt->port = number;
     }
     if (parser.isSet(videohub)) {
-        const auto listen = parseListenAddress(parser.value(videohub));
+        const auto listen = parseListenAddress(parser.value(videohub), kDefaultVideohubPort);
         if (!listen)
             return refuse(QStringLiteral("--videohub takes HOST[:PORT], not \"%1\"")
                               .arg(parser.value(videohub)));
@@ -203,7 +203,7 @@ std::variant<DaemonOptions, DaemonExit> parseDaemonArguments(const QStringList& 
         c.videohub->listenLine = 0;
     }
     if (parser.isSet(http)) {
-        const auto listen = parseHttpListen(parser.value(http));
+        const auto listen = parseListenAddress(parser.value(http), kDefaultHttpPort);
         if (!listen)
             return refuse(QStringLiteral("--http takes HOST[:PORT], not \"%1\"").arg(parser.value(http)));
         c.http = c.http.value_or(HttpSettings{});

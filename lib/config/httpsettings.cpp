@@ -4,55 +4,17 @@
 #include "config/regularfile.h"
 #include "switcher/names.h"
 
-#include <QHostAddress>
-#include <QRegularExpression>
 
 namespace {
 
 constexpr int kMaxClientsLimit = 4096;
 
-QString listenText(const HttpListen& listen)
-{
-    const QString host = listen.host.contains(u':') ? u'[' + listen.host + u']' : listen.host;
-    return QStringLiteral("%1:%2").arg(host).arg(listen.port);
-}
-
 } // namespace
-
-bool HttpSettings::isLoopbackOnly() const
-{
-    if (listen.host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(listen.host);
-    return !address.isNull() && address.isLoopback();
-}
-
-std::optional<HttpListen> parseHttpListen(const QString& text)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^\\s:\\[\\]]+))(?::([0-9]{1,5}))?$"));
-    const auto match = pattern.match(text.trimmed());
-    if (!match.hasMatch())
-        return std::nullopt;
-    HttpListen listen;
-    listen.host = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-    if (!match.captured(3).isEmpty()) {
-        const auto port = wholeNumberIn(match.captured(3), 1, 65535);
-        if (!port)
-            return std::nullopt;
-        listen.port = *port;
-    }
-    const bool named = listen.host == u"*" ||
-                       listen.host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0;
-    if (!named && QHostAddress(listen.host).isNull())
-        return std::nullopt;
-    return listen;
-}
 
 QString readHttpKey(HttpSettings& http, const QString& key, const QString& value, int line)
 {
     if (key == u"listen") {
-        const auto listen = parseHttpListen(value);
+        const auto listen = parseListenAddress(value, kDefaultHttpPort);
         if (!listen)
             return QStringLiteral("listen is HOST[:PORT] with an IP address, localhost or *, "
                                   "not \"%1\"")
@@ -93,11 +55,11 @@ std::optional<QString> completeHttpSettings(HttpSettings& http, const QString& f
                    QStringLiteral("cannot read %1 %2: %3").arg(key, path, why);
     }
     if (http.passwordFile.isEmpty()) {
-        if (!http.isLoopbackOnly())
+        if (!http.listen.isLoopback())
             return at(http.listenLine ? http.listenLine : http.sectionLine) +
                    QStringLiteral("[http] listen %1 reaches the network: give password_file, or "
                                   "listen on 127.0.0.1")
-                       .arg(listenText(http.listen));
+                       .arg(http.listen.text());
         return std::nullopt;
     }
     QString why;
@@ -115,7 +77,7 @@ std::optional<QString> completeHttpSettings(HttpSettings& http, const QString& f
 
 QString describeHttpSettings(const HttpSettings& http)
 {
-    QString text = QStringLiteral("[http]\nlisten = %1\n").arg(listenText(http.listen));
+    QString text = QStringLiteral("[http]\nlisten = %1\n").arg(http.listen.text());
     if (!http.passwordFile.isEmpty())
         text += QStringLiteral("password_file = %1\n# (the password it holds is not shown)\n")
                     .arg(http.passwordFile);

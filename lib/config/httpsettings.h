@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/listenaddress.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,13 +12,8 @@
 inline constexpr int kDefaultHttpPort = 8080;
 inline constexpr int kDefaultHttpMaxClients = 64;
 
-struct HttpListen {
-    QString host; // an address, "localhost", or "*" for every address
-    int port = kDefaultHttpPort;
-};
-
 struct HttpSettings {
-    HttpListen listen{QStringLiteral("127.0.0.1"), kDefaultHttpPort};
+    ListenAddress listen{QStringLiteral("127.0.0.1"), kDefaultHttpPort};
     QString passwordFile;
     QString password; // read from passwordFile by completeHttpSettings()
     QString certificate; // PEM; HTTPS when set, with key
@@ -26,12 +23,8 @@ struct HttpSettings {
     int listenLine = 0;  // not in a file
     int passwordFileLine = 0;
 
-    bool isLoopbackOnly() const;
     bool isHttps() const { return !certificate.isEmpty(); }
 };
-
-// HOST[:PORT] with IPv6 addresses in brackets: "0.0.0.0", "[::1]:8080", "*:80", "localhost".
-std::optional<HttpListen> parseHttpListen(const QString& text);
 
 // Takes one key of [http]; what is wrong with it, or empty.
 QString readHttpKey(HttpSettings& http, const QString& key, const QString& value, int line);

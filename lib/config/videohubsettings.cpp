@@ -2,36 +2,8 @@
 
 #include "switcher/names.h"
 
-#include <QRegularExpression>
-
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#endif
-
-#include <array>
 
 namespace {
-
-// The C library's parser, strict dotted quads and every IPv6 form; the address in the form
-// inet_ntop writes, or nothing.
-std::optional<QString> canonicalAddress(const QString& text, bool ipv6)
-{
-    static const QRegularExpression addressChars(QStringLiteral("^[0-9A-Fa-f.:]{1,45}$"));
-    if (!addressChars.match(text).hasMatch())
-        return std::nullopt;
-    const QByteArray bytes = text.toLatin1();
-    std::array<unsigned char, 16> binary{};
-    const int family = ipv6 ? AF_INET6 : AF_INET;
-    if (::inet_pton(family, bytes.constData(), binary.data()) != 1)
-        return std::nullopt;
-    std::array<char, 64> written{};
-    if (!::inet_ntop(family, binary.data(), written.data(), written.size()))
-        return std::nullopt;
-    return QString::fromLatin1(written.data());
-}
 
 QString joinAllowList(const QList<AllowedNetwork>& allow)
 {
@@ -46,60 +18,6 @@ QString joinAllowList(const QList<AllowedNetwork>& allow)
 QString AllowedNetwork::text() const
 {
     return bits == (isIpv6 ? 128 : 32) ? address : QStringLiteral("%1/%2").arg(address).arg(bits);
-}
-
-QString ListenAddress::text() const
-{
-    return isIpv6 ? QStringLiteral("[%1]:%2").arg(host).arg(port)
-                  : QStringLiteral("%1:%2").arg(host).arg(port);
-}
-
-bool ListenAddress::isLoopback() const
-{
-    return isIpv6 ? host == u"::1" : host.startsWith(QStringLiteral("127."));
-}
-
-std::optional<ListenAddress> parseListenAddress(const QString& text)
-{
-    // A bare IPv6 address has colons of its own, so it takes no port.
-    if (const auto bare = canonicalAddress(text, true))
-        return ListenAddress{*bare, kDefaultVideohubPort, true};
-    QString host = text;
-    QString port;
-    bool ipv6 = false;
-    if (text.startsWith(u'[')) {
-        const qsizetype close = text.indexOf(u']');
-        if (close < 0)
-            return std::nullopt;
-        host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(u':'))
-            return std::nullopt;
-        port = rest.mid(1);
-        if (!rest.isEmpty() && port.isEmpty())
-            return std::nullopt;
-        ipv6 = true;
-    } else if (const qsizetype colon = text.indexOf(u':'); colon >= 0) {
-        host = text.left(colon);
-        port = text.mid(colon + 1);
-        if (port.isEmpty())
-            return std::nullopt;
-    }
-    ListenAddress listen;
-    if (!port.isEmpty()) {
-        const auto number = wholeNumberIn(port, 1, 65535);
-        if (!number)
-            return std::nullopt;
-        listen.port = *number;
-    }
-    if (!ipv6 && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
-        host = QStringLiteral("127.0.0.1");
-    const auto address = canonicalAddress(host, ipv6);
-    if (!address)
-        return std::nullopt;
-    listen.host = *address;
-    listen.isIpv6 = ipv6;
-    return listen;
 }
 
 std::optional<AllowedNetwork> parseAllowedNetwork(const QString& text)
@@ -127,7 +45,7 @@ QString readVideohubKey(VideohubSettings& settings, const QString& key, const QS
                         int line)
 {
     if (key == u"listen") {
-        const auto listen = parseListenAddress(value);
+        const auto listen = parseListenAddress(value, kDefaultVideohubPort);
         if (!listen)
             return QStringLiteral("listen is HOST:PORT with HOST an IP address or localhost, "
                                   "[IPV6]:PORT, or the host alone for port %1, not \"%2\"")

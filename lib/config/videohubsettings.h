@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/listenaddress.h"
+
 #include <QList>
 #include <QString>
 
@@ -24,28 +26,14 @@ struct AllowedNetwork {
     friend bool operator==(const AllowedNetwork&, const AllowedNetwork&) = default;
 };
 
-struct ListenAddress {
-    QString host; // an IPv4 or IPv6 address
-    int port = kDefaultVideohubPort;
-    bool isIpv6 = false;
-
-    // "127.0.0.1:9990", "[::1]:9990".
-    QString text() const;
-    bool isLoopback() const;
-    friend bool operator==(const ListenAddress&, const ListenAddress&) = default;
-};
-
 struct VideohubSettings {
-    ListenAddress listen{QStringLiteral("127.0.0.1")};
+    ListenAddress listen{QStringLiteral("127.0.0.1"), kDefaultVideohubPort};
     QList<AllowedNetwork> allow; // empty: whoever reaches the listen address
     int maxClients = kDefaultVideohubClients;
     int sectionLine = 0; // where the section starts, and where `listen` is, for errors
     int listenLine = 0;
 };
 
-// HOST[:PORT] as `listen` and --videohub take it: an IPv4 address, [IPv6] (or IPv6 without a
-// port), or localhost; port 9990 when left out.
-std::optional<ListenAddress> parseListenAddress(const QString& text);
 // ADDRESS or NETWORK/BITS.
 std::optional<AllowedNetwork> parseAllowedNetwork(const QString& text);
 

@@ -15,15 +15,6 @@
 
 namespace {
 
-QHostAddress addressOf(const QString& host)
-{
-    if (host == u"*")
-        return QHostAddress::Any;
-    if (host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0)
-        return QHostAddress::LocalHost;
-    return QHostAddress(host);
-}
-
 QByteArray pemOf(const QString& path, QString& error)
 {
     QString why;
@@ -89,17 +80,14 @@ bool HttpSurface::start(QString& error)
     warnIfPasswordReadable();
     auto listener = std::make_unique<HttpListener>(limits_, tls,
                                                    [this](const QString& text) { log(text); });
-    if (!listener->listen(addressOf(http.listen.host), quint16(http.listen.port))) {
-        error = QStringLiteral("cannot serve HTTP on %1 port %2: %3")
-                    .arg(http.listen.host)
-                    .arg(http.listen.port)
-                    .arg(listener->errorString());
+    if (!listener->listen(http.listen.hostAddress(), quint16(http.listen.port))) {
+        error = QStringLiteral("cannot serve HTTP on %1: %2")
+                    .arg(http.listen.text(), listener->errorString());
         return false;
     }
     listener_ = listener.release();
     server_->bind(listener_);
-    const QString host = http.listen.host.contains(u':') ? u'[' + http.listen.host + u']'
-                                                          : http.listen.host;
+    const QString host = http.listen.isIpv6 ? u'[' + http.listen.host + u']' : http.listen.host;
     log(QStringLiteral("serving on %1://%2:%3/%4")
             .arg(http.isHttps() ? QStringLiteral("https") : QStringLiteral("http"), host)
             .arg(listener_->serverPort())

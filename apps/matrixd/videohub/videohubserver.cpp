@@ -30,7 +30,7 @@ VideohubServer::~VideohubServer()
 bool VideohubServer::listen(QString& error)
 {
     const VideohubSettings& settings = *config_.videohub;
-    if (server_.listen(QHostAddress(settings.listen.host), quint16(settings.listen.port))) {
+    if (server_.listen(settings.listen.hostAddress(), quint16(settings.listen.port))) {
         log(QStringLiteral("listening on %1").arg(settings.listen.text()));
         return true;
     }

@@ -147,13 +147,18 @@ private slots:
         auto plain = std::get<SwitcherConfig>(loaded(""));
         QCOMPARE(plain.videohub->listen.text(), "127.0.0.1:9990");
         QCOMPARE(plain.videohub->maxClients, 32);
-        QCOMPARE(parseListenAddress("192.168.1.5")->text(), "192.168.1.5:9990");
-        QCOMPARE(parseListenAddress("localhost:9991")->text(), "127.0.0.1:9991");
-        QCOMPARE(parseListenAddress("::1")->text(), "[::1]:9990");
-        QCOMPARE(parseListenAddress("[::]:9992")->text(), "[::]:9992");
+        QCOMPARE(parseListenAddress("192.168.1.5", kDefaultVideohubPort)->text(), "192.168.1.5:9990");
+        QCOMPARE(parseListenAddress("localhost:9991", kDefaultVideohubPort)->text(), "127.0.0.1:9991");
+        QCOMPARE(parseListenAddress("::1", kDefaultVideohubPort)->text(), "[::1]:9990");
+        QCOMPARE(parseListenAddress("[::]:9992", kDefaultVideohubPort)->text(), "[::]:9992");
+        // The web surface reads the same form, with its own default port, and * for every address.
+        QCOMPARE(parseListenAddress("*", 8080)->text(), "*:8080");
+        QVERIFY(parseListenAddress("*:80", 8080)->hostAddress() == QHostAddress(QHostAddress::Any));
+        QVERIFY(!parseListenAddress("*:80", 8080)->isLoopback());
+        QCOMPARE(parseListenAddress("LOCALHOST", 8080)->text(), "127.0.0.1:8080");
         for (const char* bad : {"", "host.example", "1.2.3", "1.2.3.4:", "1.2.3.4:0", "[::1",
                                 "1.2.3.4:99999", "01.2.3.4", "[1.2.3.4]"})
-            QVERIFY2(!parseListenAddress(bad), bad);
+            QVERIFY2(!parseListenAddress(bad, kDefaultVideohubPort), bad);
 
         auto open = std::get<SwitcherConfig>(
             loaded("listen = 0.0.0.0\nallow = 192.168.1.0/24 , 10.0.0.7, fd00::/8\nmax_clients = 4\n"));
