@@ -46,13 +46,19 @@ bool VirtualPort::open(const QString& group, QString& error)
     readable_ = std::make_unique<QSocketNotifier>(pty_.masterFd(), QSocketNotifier::Read);
     connect(readable_.get(), &QSocketNotifier::activated, this, &VirtualPort::readClient);
     openWatch_ = std::make_unique<ClientOpenWatch>(pty_);
+    // What a client wrote came before its close, and before the next one's open: it is read
+    // first, as that client's, even when this process wakes late to all of it at once. (Bytes
+    // that a next client wrote by then count as the old one's: its answer is lost, never
+    // someone else's given to it.)
     connect(openWatch_.get(), &ClientOpenWatch::opened, this, [this] {
+        readClient();
         if (clientOpens_++ == 0) {
             dropUnread();
             emit clientOpened();
         }
     });
     connect(openWatch_.get(), &ClientOpenWatch::closed, this, [this] {
+        readClient();
         if (clientOpens_ > 0 && --clientOpens_ == 0) {
             // A half-sent frame of the client that left must not join the next one's.
             parser_ = FrameParser{};
