@@ -123,7 +123,9 @@ private slots:
         qsizetype missedWhenOffline = -1;
         // A poll whose answer is on its way when the switcher falls silent is still answered.
         const qsizetype answered = rig.serial.writes.count(kStatusQuery);
-        QObject::connect(&rig.service.state(), &SwitcherState::answeringChanged, [&](bool answering) {
+        // Gone before the counts it writes to, and before the rig's own stop goes offline.
+        QObject listening;
+        QObject::connect(&rig.service.state(), &SwitcherState::answeringChanged, &listening, [&](bool answering) {
             if (!answering)
                 missedWhenOffline = rig.serial.writes.count(kStatusQuery) - answered;
         });
