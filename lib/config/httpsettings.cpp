@@ -5,12 +5,17 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 
+#ifdef Q_OS_WIN
+#include <QFile>
+#include <QFileInfo>
+#else
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,6 +26,19 @@ constexpr qint64 kMaxPasswordBytes = 4096;
 // must not hang the start.
 std::optional<QString> readPasswordFile(const QString& path, QString& why)
 {
+#ifdef Q_OS_WIN
+    // No FIFOs to hang on here; a device name is not a file.
+    if (!QFileInfo(path).isFile()) {
+        why = QStringLiteral("not a regular file");
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = file.errorString();
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(kMaxPasswordBytes);
+#else
     const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         why = QString::fromLocal8Bit(std::strerror(errno));
@@ -40,6 +58,7 @@ std::optional<QString> readPasswordFile(const QString& path, QString& why)
         return std::nullopt;
     }
     bytes.truncate(got);
+#endif
     return QString::fromUtf8(bytes.left(bytes.indexOf('\n'))).trimmed();
 }
 
