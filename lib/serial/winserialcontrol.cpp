@@ -109,7 +109,8 @@ bool WinSerialControl::open()
     const QString name =
         win32DeviceName(devicePath_.isEmpty() ? portDevicePath(portNumber_) : devicePath_);
     // No sharing: a port another program holds fails here with ERROR_ACCESS_DENIED, a missing
-    // one with ERROR_FILE_NOT_FOUND; the panel shows both the same way.
+    // one with ERROR_FILE_NOT_FOUND; the panel shows both the same way. Wine opens a missing
+    // port's device object instead, whose GetCommState below fails.
     HANDLE handle = ::CreateFileW(reinterpret_cast<LPCWSTR>(name.utf16()),
                                   GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                   nullptr);
