@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <utility>
 
 namespace {
 
