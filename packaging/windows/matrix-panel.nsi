@@ -3,7 +3,8 @@
 ; scripts/windows stages the files and writes FILES, the macros that install and remove them.
 ;   makensis -DVERSION=1.0.0 -DFILES=<files.nsh> -DOUTFILE=<setup.exe> matrix-panel.nsi
 
-Unicode true
+; 64-bit like the programs; it also runs under a wine without its 32-bit half.
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define APP "matrix-panel"
