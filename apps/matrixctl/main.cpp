@@ -3,8 +3,11 @@
 #include "ctlsession.h"
 #include "serial/portfile.h"
 #include "serial/portnames.h"
-#include "serial/qtserialcontrol.h"
+#include "serial/platformserialcontrol.h"
+
+#ifndef Q_OS_WIN
 #include "posix/stopsignals.h"
+#endif
 
 #include <QCoreApplication>
 #include <QFile>
@@ -33,6 +36,9 @@ QString describePort(const ctl::PortSpec& port)
 {
     if (!port.devicePath.isEmpty())
         return port.devicePath;
+    // COM3 is the device COM3 on Windows.
+    if (portDevicePath(port.number) == port.label())
+        return port.label();
     return QStringLiteral("%1 (%2)").arg(port.label(), portDevicePath(port.number));
 }
 
@@ -40,7 +46,7 @@ int runDetect(QCoreApplication& app, const ctl::Request& request)
 {
     ctl::Detector detector(
         [](int portNumber) {
-            auto serial = std::make_unique<QtSerialControl>();
+            auto serial = std::make_unique<PlatformSerialControl>();
             serial->setPortNumber(portNumber);
             return std::unique_ptr<SerialControl>(std::move(serial));
         },
@@ -74,7 +80,7 @@ int runPreset(QCoreApplication& app, const ctl::Request& request)
 int runOnPort(QCoreApplication& app, const ctl::Request& request)
 {
     const ctl::PortSpec port = request.port ? *request.port : ctl::portFromFile(readRememberedIndex(kPortFileName));
-    QtSerialControl serial;
+    PlatformSerialControl serial;
     if (port.devicePath.isEmpty())
         serial.setPortNumber(port.number);
     else
@@ -86,6 +92,8 @@ int runOnPort(QCoreApplication& app, const ctl::Request& request)
     QObject::connect(&session, &ctl::Session::finished, &app, &QCoreApplication::quit);
 
     // A watch ends on SIGINT, SIGTERM or SIGHUP between replies, not in the middle of a line.
+    // On Windows Ctrl+C ends the process, and the port closes with it.
+#ifndef Q_OS_WIN
     std::unique_ptr<StopSignals> stopSignals;
     if (request.command == ctl::Command::Watch) {
         stopSignals = std::make_unique<StopSignals>();
@@ -94,6 +102,7 @@ int runOnPort(QCoreApplication& app, const ctl::Request& request)
         QObject::connect(stopSignals.get(), &StopSignals::stopRequested, &session,
                          &ctl::Session::stop);
     }
+#endif
     session.start();
     if (!session.isFinished())
         app.exec();

@@ -1,5 +1,5 @@
 #include "link/qtmessageboxes.h"
-#include "serial/qtserialcontrol.h"
+#include "serial/platformserialcontrol.h"
 #include "window/form1.h"
 
 #include <QApplication>
@@ -12,7 +12,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("matrix-panel"));
 
     // The port outlives the window, which releases it on close.
-    QtSerialControl serial;
+    PlatformSerialControl serial;
     QtMessageBoxes boxes;
     Form1 window(serial, boxes);
     // A failure at start-up is reported before the window appears, so the box has no parent yet.
