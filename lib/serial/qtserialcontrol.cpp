@@ -48,12 +48,10 @@ bool QtSerialControl::setDevicePath(const QString& path)
 
 bool QtSerialControl::setSettings(const wire::LineSettings& settings)
 {
-    const bool valid = settings.baud > 0 && QByteArrayView("NEOMS").contains(settings.parity) &&
-                       settings.dataBits >= 5 && settings.dataBits <= 8 &&
-                       (settings.stopBits == 1 || settings.stopBits == 2);
-    if (valid)
-        settings_ = settings;
-    return valid;
+    if (!settings.isValid())
+        return false;
+    settings_ = settings;
+    return true;
 }
 
 bool QtSerialControl::setInputLength(int length)

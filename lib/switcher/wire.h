@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <chrono>
@@ -18,6 +19,12 @@ struct LineSettings {
     QString text() const
     {
         return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QLatin1Char(parity)).arg(dataBits).arg(stopBits);
+    }
+    // Settings a serial port can take at all.
+    bool isValid() const
+    {
+        return baud > 0 && QByteArrayView("NEOMS").contains(parity) && dataBits >= 5 &&
+               dataBits <= 8 && (stopBits == 1 || stopBits == 2);
     }
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
